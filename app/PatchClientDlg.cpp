@@ -1,0 +1,103 @@
+#include "app/PatchClientDlg.h"
+
+#include <thread>
+
+#include "zonet/ZoNet.h"
+
+namespace {
+constexpr uint32_t WM_INITDIALOG = 0x0110;
+const char* const kWindowCaption = "Tarvo补丁更新程序";
+}  // namespace
+
+CPatchClientDlg::CPatchClientDlg(IFrontEnd* frontEnd)
+    : m_pPatchList(std::make_unique<PatchFileList>()),
+      m_pFrontEnd(frontEnd),
+      m_loop([this](uint32_t message, WPARAM wParam, LPARAM lParam) { return WindowProc(message, wParam, lParam); }) {
+  m_btnStart.Bind(&m_view, IDC_START);
+  m_btnCancel.Bind(&m_view, IDCANCEL);
+  m_view.SetWindowText(0, kWindowCaption);
+  m_view.SetWindowText(IDC_START, "Start");
+  m_view.SetWindowText(IDCANCEL, "Cancel");
+}
+
+CPatchClientDlg::~CPatchClientDlg() { WaitForWorkers(); }
+
+int CPatchClientDlg::DoModal() {
+  if (m_pFrontEnd) m_pFrontEnd->Attach(*this);
+  m_loop.PostMessage(WM_INITDIALOG, 0, 0);
+  m_loop.Run();
+  OnDestroy();
+  if (m_pFrontEnd) m_pFrontEnd->Detach();
+  return IDOK;
+}
+
+void CPatchClientDlg::OnDestroy() {
+  m_pPatchList.reset();
+  ZoNet_ShutDown();
+}
+
+void CPatchClientDlg::OnCancel() { m_loop.PostQuitMessage(); }
+
+LRESULT CPatchClientDlg::WindowProc(uint32_t message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog() ? 1 : 0;
+    case WM_NET_STATE:
+      return OnNetState(wParam, lParam);
+    case WM_NET_RECV:
+      return OnNetRecv(wParam, lParam);
+    case WM_PATCH_STOP:
+      return OnPatchStop(wParam, lParam);
+    case WM_PATCH_LIST:
+      return OnPatchList(wParam, lParam);
+    case WM_COMMAND: {
+      int id = static_cast<int>(wParam & 0xFFFF);
+      if (id >= 1014 && id <= 1016) {
+        // A locked button cannot be pressed.
+        if (m_view.IsStartEnabled()) OnStartGame(id);
+      } else if (id == IDCANCEL) {
+        OnCancel();
+      }
+      return 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+LRESULT CPatchClientDlg::SendMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
+  return m_loop.SendMessage(message, wParam, lParam);
+}
+
+void CPatchClientDlg::PostMessage(uint32_t message, WPARAM wParam, LPARAM lParam) {
+  m_loop.PostMessage(message, wParam, lParam);
+}
+
+void CPatchClientDlg::PostQuitMessage() { m_loop.PostQuitMessage(); }
+
+int CPatchClientDlg::MessageBox(const std::string& text, unsigned flags) {
+  if (!m_pFrontEnd) return IDOK;
+  return m_pFrontEnd->MessageBox(text, kWindowCaption, flags);
+}
+
+void CPatchClientDlg::SetDlgItemText(int id, const std::string& text) { m_view.SetLabel(id, text); }
+
+void CPatchClientDlg::SetProgressPos(int id, int pos) { m_view.SetBarPos(id, pos); }
+
+void CPatchClientDlg::BeginThread(unsigned (*proc)(void*)) {
+  {
+    std::lock_guard<std::mutex> lock(m_workerMutex);
+    ++m_nWorkers;
+  }
+  std::thread([this, proc] {
+    proc(this);
+    std::lock_guard<std::mutex> lock(m_workerMutex);
+    --m_nWorkers;
+    m_workerDone.notify_all();  // under the lock: the dialog may go away as soon as it is released
+  }).detach();
+}
+
+void CPatchClientDlg::WaitForWorkers() {
+  std::unique_lock<std::mutex> lock(m_workerMutex);
+  m_workerDone.wait(lock, [this] { return m_nWorkers == 0; });
+}

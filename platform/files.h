@@ -1,0 +1,106 @@
+// Files and folders with the Windows semantics the client relies on.
+//
+// Paths use '\' or '/' as separators and resolve against the process's current directory.
+// Where a component does not exist with its exact case, an entry that differs only in ASCII case
+// is used. A read-only file (no write bits) cannot be deleted or opened for writing until its
+// read-only attribute is cleared. Opens take flock locks so that sharing holds between processes.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+constexpr uint32_t kFileAttributeReadOnly = 0x01;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
+constexpr uint32_t kFileAttributeNormal = 0x80;
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+
+// The native path for a Windows-style path: separators turned into '/', each existing component
+// matched without regard to ASCII case. Components that do not exist are kept as written.
+std::string ResolvePath(std::string_view path);
+
+bool SetCurrentDirectory(std::string_view path);
+std::string GetCurrentDirectory();
+
+bool CreateDirectory(std::string_view path);  // fails when it exists already
+bool RemoveDirectory(std::string_view path);  // fails when not empty
+bool DeleteFile(std::string_view path);       // fails when read-only, missing, a folder or held open
+bool MoveFile(std::string_view from, std::string_view to);  // fails when `to` exists
+uint32_t GetFileAttributes(std::string_view path);          // kInvalidFileAttributes when missing
+bool SetFileAttributes(std::string_view path, uint32_t attributes);  // only the read-only bit counts
+bool FileExists(std::string_view path);
+bool DirectoryExists(std::string_view path);
+
+// fopen with path resolution, and with the read-only rule for modes that write.
+FILE* OpenStdio(std::string_view path, const char* mode);
+
+// Access, sharing and disposition values of CreateFile.
+constexpr uint32_t kGenericRead = 0x80000000u;
+constexpr uint32_t kGenericWrite = 0x40000000u;
+constexpr uint32_t kShareNone = 0;
+constexpr uint32_t kShareRead = 1;
+constexpr uint32_t kShareWrite = 2;
+constexpr uint32_t kCreateNew = 1;
+constexpr uint32_t kCreateAlways = 2;
+constexpr uint32_t kOpenExisting = 3;
+constexpr uint32_t kOpenAlways = 4;
+constexpr uint32_t kFileBegin = 0;
+constexpr uint32_t kFileCurrent = 1;
+constexpr uint32_t kFileEnd = 2;
+
+// One open file handle (CreateFile). Opening with no sharing conflicts with any other open of the
+// same file, in this process or another; opening with read sharing conflicts with writers.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  ~FileHandle();
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  bool Open(std::string_view path, uint32_t access, uint32_t share, uint32_t disposition);
+  bool IsOpen() const { return m_fd >= 0; }
+  // Bytes moved, or -1 on failure. A short read means the end of the file.
+  int64_t Read(void* buffer, uint64_t count);
+  int64_t Write(const void* buffer, uint64_t count);
+  // New position, or -1 on failure.
+  int64_t Seek(int64_t distance, uint32_t method);
+  int64_t Size() const;
+  void Close();
+
+ private:
+  int m_fd = -1;
+};
+
+// Folder search with '*' and '?' patterns matched without regard to case (FindFirstFile/FindNextFile).
+// The pattern's folder part is resolved as any path; the last component is the pattern.
+class FileFind {
+ public:
+  FileFind() = default;
+  ~FileFind();
+  FileFind(const FileFind&) = delete;
+  FileFind& operator=(const FileFind&) = delete;
+
+  bool FindFirst(std::string_view pattern);  // false when the folder is missing or nothing matches
+  bool FindNext();                           // false at the end of the listing
+  const std::string& Name() const { return m_name; }  // the entry's name as stored
+  bool IsDirectory() const { return m_isDirectory; }
+  bool IsDots() const { return m_name == "." || m_name == ".."; }
+  uint64_t Size() const { return m_size; }
+  void Close();
+
+ private:
+  bool Advance();
+  void* m_dir = nullptr;  // DIR*
+  std::string m_folder;
+  std::string m_pattern;
+  std::string m_name;
+  bool m_isDirectory = false;
+  uint64_t m_size = 0;
+};
+
+// Case-insensitive wildcard match of `name` against `pattern` ('*' any run, '?' one character).
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+}  // namespace platform

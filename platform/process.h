@@ -1,0 +1,27 @@
+// Starting programs without waiting, and the functions that run when the client ends.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Starts `program` (a path relative to the current directory or absolute) with the arguments
+// joined by single blanks and split again on blanks, as the C run-time's spawn functions hand a
+// Windows program its command line. Does not wait. Returns false when the program cannot start.
+// The child inherits nothing but standard input, output and error.
+bool SpawnNoWait(const std::string& program, const std::vector<std::string>& args);
+
+// The argument vector that a program started with `args` sees after the run-time joins and splits them.
+std::vector<std::string> SplitLikeCommandLine(const std::vector<std::string>& args);
+
+// Registers a function to run when the client ends (the counterpart of atexit).
+void RegisterExitFunction(void (*fn)());
+
+// Runs the registered functions in reverse order of registration, flushes the standard streams and
+// ends the process with `code` without running static destructors (worker threads may still run).
+[[noreturn]] void ExitProcess(int code);
+
+// Gives `path` execute permission for everyone who may read it (programs fetched over FTP have no modes).
+bool MakeExecutable(const std::string& path);
+
+}  // namespace platform
