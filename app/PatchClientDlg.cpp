@@ -13,6 +13,8 @@ CPatchClientDlg::CPatchClientDlg(IFrontEnd* frontEnd)
     : m_pPatchList(std::make_unique<PatchFileList>()),
       m_pFrontEnd(frontEnd),
       m_loop([this](uint32_t message, WPARAM wParam, LPARAM lParam) { return WindowProc(message, wParam, lParam); }) {
+  // Set here rather than only at initialisation so that every operation can reach the registry.
+  m_strRegKey = "SOFTWARE\\Brix\\Tarvo";
   m_btnStart.Bind(&m_view, IDC_START);
   m_btnCancel.Bind(&m_view, IDCANCEL);
   m_view.SetWindowText(0, kWindowCaption);
