@@ -1,0 +1,65 @@
+// A real anonymous, read-only FTP server (pyftpdlib) on 127.0.0.1 for tests and benchmarks.
+//
+// The server runs in its own process on a free port and is stopped by the destructor. Everything
+// it says and hears goes to a log, so a test can check what the client did (for example count the
+// logins of a patch run).
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+#include <sys/types.h>
+
+class FtpServer {
+ public:
+  struct Options {
+    // Folder served as the login folder; a fresh temporary folder (removed at the end) when empty.
+    std::string root;
+    // Paths relative to the root whose first transfer breaks halfway: the server sends half the
+    // file, then drops the data connection and answers 426. Later transfers are whole.
+    std::vector<std::string> cutFirstTransferOf;
+    // How many transfers of each such file break before they start to succeed.
+    int cutTimes = 1;
+  };
+
+  FtpServer();
+  explicit FtpServer(Options options);  // throws std::runtime_error when the server cannot start
+  ~FtpServer();
+  FtpServer(const FtpServer&) = delete;
+  FtpServer& operator=(const FtpServer&) = delete;
+
+  int Port() const { return m_port; }
+  const std::string& Root() const { return m_root; }
+
+  // Writes a file under the root (folders created as needed); `relativePath` uses '/'.
+  void PutFile(const std::string& relativePath, const std::string& content) const;
+  // A file of `size` bytes whose content is a fixed pseudo-random pattern; returns the content.
+  std::string PutPatternFile(const std::string& relativePath, size_t size) const;
+
+  // The server's log so far: one line per command ("<- RETR x") and reply ("-> 226 ...").
+  std::string Log() const;
+  int CountInLog(std::string_view needle) const;
+  int LoginCount() const { return CountInLog("logged in."); }
+  // Lines of the log that hold `needle`.
+  std::vector<std::string> LogLines(std::string_view needle) const;
+
+ private:
+  void Stop();
+  std::string m_root;
+  std::string m_logPath;
+  std::string m_tempFolder;  // removed by the destructor
+  pid_t m_pid = -1;
+  int m_port = 0;
+};
+
+// A directory under /tmp removed (with its contents) when the object goes away.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+};
