@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -28,6 +29,9 @@ bool CreateDirectory(std::string_view path);  // fails when it exists already
 bool RemoveDirectory(std::string_view path);  // fails when not empty
 bool DeleteFile(std::string_view path);       // fails when read-only, missing, a folder or held open
 bool MoveFile(std::string_view from, std::string_view to);  // fails when `to` exists
+// MoveFileEx with MOVEFILE_REPLACE_EXISTING: atomically puts `from` in place of `to`. Fails when
+// `to` is a folder, read-only or held open, as deleting it would.
+bool MoveFileReplaceExisting(std::string_view from, std::string_view to);
 uint32_t GetFileAttributes(std::string_view path);          // kInvalidFileAttributes when missing
 bool SetFileAttributes(std::string_view path, uint32_t attributes);  // only the read-only bit counts
 bool FileExists(std::string_view path);
@@ -92,9 +96,11 @@ class FileFind {
 
  private:
   bool Advance();
-  void* m_dir = nullptr;  // DIR*
+  // The whole matching listing, taken at FindFirst and sorted without regard to case as NTFS
+  // returns it, so that every caller sees a stable order.
+  std::vector<std::string> m_entries;
+  size_t m_next = 0;
   std::string m_folder;
-  std::string m_pattern;
   std::string m_name;
   bool m_isDirectory = false;
   uint64_t m_size = 0;

@@ -1,0 +1,216 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+// Windows' read-only attribute: no write bit at all. Checked by hand because root ignores modes.
+bool IsReadOnly(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+bool IsDriveOnly(std::string_view path) {
+  if (path.size() < 2 || path[1] != ':') return false;
+  return path.size() == 2 || (path.size() == 3 && (path[2] == '\\' || path[2] == '/'));
+}
+
+// Holds an exclusive flock on a file while it is deleted or replaced, so that no FileHandle or
+// stdio stream (in any process) has it open. Windows refuses those operations on open files.
+class ExclusiveProbe {
+ public:
+  explicit ExclusiveProbe(const std::string& native) {
+    m_fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (m_fd >= 0 && flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+      close(m_fd);
+      m_fd = -1;
+      errno = EBUSY;
+      m_busy = true;
+    }
+  }
+  ~ExclusiveProbe() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  ExclusiveProbe(const ExclusiveProbe&) = delete;
+  ExclusiveProbe& operator=(const ExclusiveProbe&) = delete;
+  // A file that cannot even be opened for reading is not known to be busy.
+  bool Busy() const { return m_busy; }
+
+ private:
+  int m_fd = -1;
+  bool m_busy = false;
+};
+
+// The file may be removed from its name: it exists, is no folder, is writable and nobody holds it.
+bool CheckRemovableFile(const std::string& native) {
+  struct stat st{};
+  if (lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISLNK(st.st_mode) && IsReadOnly(st)) {
+    errno = EACCES;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CreateDirectory(std::string_view path) {
+  if (path.empty() || IsDriveOnly(path)) {
+    errno = EINVAL;
+    return false;
+  }
+  std::string native = ResolvePath(path);
+  return mkdir(native.c_str(), 0777) == 0;
+}
+
+bool RemoveDirectory(std::string_view path) {
+  if (path.empty()) return false;
+  std::string native = ResolvePath(path);
+  return rmdir(native.c_str()) == 0;
+}
+
+bool DeleteFile(std::string_view path) {
+  if (path.empty()) return false;
+  std::string native = ResolvePath(path);
+  if (!CheckRemovableFile(native)) return false;
+  ExclusiveProbe probe(native);
+  if (probe.Busy()) return false;
+  return unlink(native.c_str()) == 0;
+}
+
+bool MoveFile(std::string_view from, std::string_view to) {
+  if (from.empty() || to.empty()) return false;
+  std::string source = ResolvePath(from);
+  std::string target = ResolvePath(to);
+  struct stat st{};
+  if (lstat(source.c_str(), &st) != 0) return false;
+  ExclusiveProbe probe(source);  // an open file cannot be renamed either
+  if (!S_ISDIR(st.st_mode) && probe.Busy()) return false;
+  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without RENAME_NOREPLACE: the check and the rename are then two steps.
+  if (lstat(target.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool MoveFileReplaceExisting(std::string_view from, std::string_view to) {
+  if (from.empty() || to.empty()) return false;
+  std::string source = ResolvePath(from);
+  std::string target = ResolvePath(to);
+  struct stat st{};
+  if (lstat(source.c_str(), &st) != 0) return false;
+  if (lstat(target.c_str(), &st) == 0) {
+    if (!CheckRemovableFile(target)) return false;
+    ExclusiveProbe probe(target);
+    if (probe.Busy()) return false;
+    return rename(source.c_str(), target.c_str()) == 0;
+  }
+  return rename(source.c_str(), target.c_str()) == 0;
+}
+
+uint32_t GetFileAttributes(std::string_view path) {
+  if (path.empty()) return kInvalidFileAttributes;
+  std::string native = ResolvePath(path);
+  struct stat st{};
+  if (stat(native.c_str(), &st) != 0) return kInvalidFileAttributes;
+  if (S_ISDIR(st.st_mode)) return kFileAttributeDirectory;
+  return IsReadOnly(st) ? kFileAttributeReadOnly : kFileAttributeNormal;
+}
+
+bool SetFileAttributes(std::string_view path, uint32_t attributes) {
+  if (path.empty()) return false;
+  std::string native = ResolvePath(path);
+  struct stat st{};
+  if (stat(native.c_str(), &st) != 0) return false;
+  if (S_ISDIR(st.st_mode)) return true;  // folders keep their modes: read-only means nothing there
+  mode_t mode = st.st_mode & 07777;
+  if (attributes & kFileAttributeReadOnly) {
+    mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+  } else if (IsReadOnly(st)) {
+    mode |= S_IWUSR;
+  } else {
+    return true;
+  }
+  return chmod(native.c_str(), mode) == 0;
+}
+
+bool FileExists(std::string_view path) {
+  uint32_t attributes = GetFileAttributes(path);
+  return attributes != kInvalidFileAttributes && !(attributes & kFileAttributeDirectory);
+}
+
+bool DirectoryExists(std::string_view path) {
+  uint32_t attributes = GetFileAttributes(path);
+  return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory);
+}
+
+FILE* OpenStdio(std::string_view path, const char* mode) {
+  if (path.empty() || !mode || !*mode) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  bool plus = false, exclusive = false;
+  for (const char* m = mode + 1; *m; ++m) {
+    if (*m == '+') plus = true;
+    if (*m == 'x') exclusive = true;
+  }
+  int flags = O_CLOEXEC | O_NOCTTY;
+  bool truncate = false;
+  switch (mode[0]) {
+    case 'r':
+      flags |= plus ? O_RDWR : O_RDONLY;
+      break;
+    case 'w':
+      flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | (exclusive ? O_EXCL : 0);
+      truncate = true;
+      break;
+    case 'a':
+      flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+      break;
+    default:
+      errno = EINVAL;
+      return nullptr;
+  }
+  bool writes = mode[0] != 'r' || plus;
+  std::string native = ResolvePath(path);
+  struct stat st{};
+  if (stat(native.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      errno = EISDIR;
+      return nullptr;
+    }
+    if (writes && IsReadOnly(st)) {
+      errno = EACCES;
+      return nullptr;
+    }
+  }
+  int fd = open(native.c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  // The C run-time shares with other readers and writers, but not with an exclusive handle;
+  // truncation waits until that is known, so a refused open leaves the file as it was.
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
+    close(fd);
+    errno = EBUSY;
+    return nullptr;
+  }
+  char fdMode[4] = {mode[0], 0, 0, 0};
+  size_t n = 1;
+  if (plus) fdMode[n++] = '+';
+  fdMode[n] = 'b';
+  FILE* stream = fdopen(fd, fdMode);
+  if (!stream) close(fd);
+  return stream;
+}
+
+}  // namespace platform

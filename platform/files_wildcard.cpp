@@ -1,0 +1,44 @@
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Iterative glob with single-star backtracking: linear in practice and never recursive, so a
+// hostile pattern or name cannot blow the stack.
+bool GlobMatch(std::string_view pattern, std::string_view name) {
+  size_t p = 0, n = 0;
+  size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || AsciiLower(pattern[p]) == AsciiLower(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  if (GlobMatch(pattern, name)) return true;
+  // Windows lets a trailing ".*" also match names without any dot, which is why "*.*" lists
+  // every file, "readme" and "xyzqkn" included.
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
+      name.find('.') == std::string_view::npos) {
+    return GlobMatch(pattern.substr(0, pattern.size() - 2), name);
+  }
+  return false;
+}
+
+}  // namespace platform
