@@ -25,6 +25,10 @@ class CViewModel {
   bool IsStartEnabled() const;
   void SetWindowText(int id, const std::string& text);  // 0 = the window's caption; buttons by id
   std::string GetWindowText(int id) const;
+  // The notice page's address; the GUI shows it in its web view.
+  void SetNoticeUrl(const std::string& url) { SetWindowText(kNoticeId, url); }
+  std::string GetNoticeUrl() const { return GetWindowText(kNoticeId); }
+  static constexpr int kNoticeId = 1000;
   // Raised each time anything changes; front ends compare it to skip idle repaints.
   uint64_t ChangeCount() const;
 

@@ -1,0 +1,32 @@
+// The window's set-up, in the order the user sees it: controls, texts, notice page, then the server
+// list and the first connection.
+#include <cstdlib>
+
+#include "app/PatchClientDlg.h"
+
+namespace {
+const char* const kDefaultNoticeUrl = "http://www.tarvo.com/gameweb/notice.php";
+}
+
+std::string NoticePageUrl() {
+  const char* url = std::getenv("TARVO_NOTICE_URL");
+  return url && *url ? url : kDefaultNoticeUrl;
+}
+
+bool CPatchClientDlg::OnInitDialog() {
+  // No desktop windows are scanned where there is no display: the music downloader is not found.
+  m_hMusicToolWnd = nullptr;
+  m_gameServers.clear();
+  m_btnStart.DisableButton();
+  for (int bar : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS}) {
+    m_view.SetBarRange(bar, 0, 1000);
+    m_view.SetBarPos(bar, 0);
+  }
+  m_view.SetWindowText(IDC_START, "开始");
+  m_view.SetWindowText(IDCANCEL, "取消");
+  m_strRegKey = "SOFTWARE\\Brix\\Tarvo";
+  m_view.SetNoticeUrl(NoticePageUrl());
+  if (!ReadServerList()) return false;
+  Connect();
+  return true;
+}

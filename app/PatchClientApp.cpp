@@ -1,0 +1,42 @@
+#include "app/PatchClientApp.h"
+
+#include <csignal>
+
+#include "app/PatchClientDlg.h"
+#include "platform/single_instance.h"
+
+namespace {
+const char* const kAppTitle = "TarvoPatchClient";
+}
+
+CPatchClientApp::CPatchClientApp(IFrontEnd& frontEnd, std::string commandLine)
+    : m_frontEnd(frontEnd), m_strCommandLine(std::move(commandLine)) {}
+
+bool CPatchClientApp::InitInstance() {
+  if (!platform::AcquireSingleInstance("TarvoPatchClient")) {
+    m_frontEnd.MessageBox("Tarvo is already running!", kAppTitle, MB_OK);
+    return false;
+  }
+  // A peer that goes away must end a send with an error, not the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  size_t first = m_strCommandLine.find_first_not_of(' ');
+  if (first == std::string::npos) {
+    m_frontEnd.MessageBox("Cannot execute", kAppTitle, MB_OK | MB_ICONINFORMATION);
+    return false;
+  }
+  // The dialog outlives this function on purpose: worker threads may still hold it while the
+  // process ends, and a Cancel must not wait for a download to finish.
+  auto* dlg = new CPatchClientDlg(&m_frontEnd);
+  dlg->SetCommandLine(m_strCommandLine.substr(first));
+  dlg->DoModal();
+  return false;
+}
+
+std::string CommandLineFromArgs(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line.push_back(' ');
+    line += argv[i];
+  }
+  return line;
+}

@@ -1,0 +1,99 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+std::mutex g_exitMutex;
+std::vector<void (*)()> g_exitFunctions;
+
+}  // namespace
+
+std::vector<std::string> SplitLikeCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i) line.push_back(' ');
+    line += args[i];
+  }
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : line) {
+    if (c == ' ' || c == '\t') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word.push_back(c);
+    }
+  }
+  if (!word.empty()) words.push_back(word);
+  return words;
+}
+
+bool SpawnNoWait(const std::string& program, const std::vector<std::string>& args) {
+  std::string path = ResolvePath(program);
+  if (path.find('/') == std::string::npos) path = "./" + path;  // a name is in the current folder, as on Windows
+  std::vector<std::string> words = SplitLikeCommandLine(args);
+  std::vector<char*> argv;
+  argv.push_back(path.data());
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // Nothing of the client but the standard streams: above all not its single-instance lock.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  // The child starts a session of its own so that a signal meant for the client does not reach it.
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0;
+}
+
+void RegisterExitFunction(void (*fn)()) {
+  std::lock_guard<std::mutex> lock(g_exitMutex);
+  g_exitFunctions.push_back(fn);
+}
+
+void ExitProcess(int code) {
+  std::vector<void (*)()> functions;
+  {
+    std::lock_guard<std::mutex> lock(g_exitMutex);
+    functions.swap(g_exitFunctions);
+  }
+  for (auto it = functions.rbegin(); it != functions.rend(); ++it) (*it)();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(code);
+}
+
+bool MakeExecutable(const std::string& path) {
+  std::string native = ResolvePath(path);
+  struct stat st{};
+  if (stat(native.c_str(), &st) != 0) return false;
+  mode_t mode = st.st_mode & 07777;
+  if (mode & S_IRUSR) mode |= S_IXUSR;
+  if (mode & S_IRGRP) mode |= S_IXGRP;
+  if (mode & S_IROTH) mode |= S_IXOTH;
+  return chmod(native.c_str(), mode) == 0;
+}
+
+}  // namespace platform
