@@ -1,0 +1,171 @@
+#include "transfer/FtpConnection.h"
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Anonymous login sends an e-mail address as its password, by custom.
+constexpr const char* kUserName = "anonymous";
+constexpr const char* kPassword = "tarvopatch@example.com";
+constexpr long kConnectTimeoutMs = 5000;
+// A server that stops answering or sending must not hang a patch run for ever.
+constexpr long kResponseTimeoutSeconds = 60;
+constexpr long kStallSeconds = 60;
+// libcurl's receive buffer; DownloadFile cuts what arrives into the 4096-byte blocks it reports.
+constexpr long kReceiveBufferBytes = 64 * 1024;
+
+void GlobalInitOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Host names come from the patch server; anything that could change the URL's meaning is refused.
+bool IsPlainHostName(const std::string& host) {
+  if (host.empty() || host.size() > 253) return false;
+  for (char c : host) {
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+              c == '_' || c == ':';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+// Percent-escapes each '/'-separated component of `path` and joins them again; empty components drop.
+std::string EscapeComponents(CURL* curl, const std::string& path, bool trailingSlash) {
+  std::string out;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) {
+      char* escaped = curl_easy_escape(curl, path.data() + start, static_cast<int>(end - start));
+      if (escaped) {
+        if (!out.empty()) out += '/';
+        out += escaped;
+        curl_free(escaped);
+      }
+    }
+    start = end + 1;
+  }
+  if (trailingSlash && !out.empty()) out += '/';
+  return out;
+}
+
+size_t WriteToSink(char* data, size_t size, size_t count, void* userData) {
+  auto* sink = static_cast<const CFtpConnection::DataSink*>(userData);
+  size_t bytes = size * count;
+  if (!sink || !*sink) return bytes;
+  return (*sink)(data, bytes) ? bytes : 0;  // 0 makes libcurl end the transfer with an error
+}
+
+}  // namespace
+
+int FtpPort() {
+  const char* text = std::getenv("TARVO_FTP_PORT");
+  if (text && *text) {
+    char* end = nullptr;
+    long port = std::strtol(text, &end, 10);
+    if (end && *end == '\0' && port > 0 && port <= 65535) return static_cast<int>(port);
+  }
+  return 21;
+}
+
+CFtpConnection::CFtpConnection(std::string host, int port) : m_host(std::move(host)), m_port(port) {
+  GlobalInitOnce();
+}
+
+CFtpConnection::~CFtpConnection() { Close(); }
+
+void CFtpConnection::Close() {
+  if (m_curl) curl_easy_cleanup(static_cast<CURL*>(m_curl));  // says QUIT on an open connection
+  m_curl = nullptr;
+  m_connected = false;
+}
+
+std::string CFtpConnection::UrlFor(const std::string& name, bool isFolder) const {
+  std::string host = m_host.find(':') != std::string::npos ? "[" + m_host + "]" : m_host;
+  std::string url = "ftp://" + host + ":" + std::to_string(m_port) + "/" + m_folderPath;
+  url += EscapeComponents(static_cast<CURL*>(m_curl), name, isFolder);
+  return url;
+}
+
+bool CFtpConnection::Connect() {
+  Close();
+  if (!IsPlainHostName(m_host) || m_port <= 0 || m_port > 65535) {
+    m_lastError = "unusable host name";
+    return false;
+  }
+  CURL* curl = curl_easy_init();
+  if (!curl) {
+    m_lastError = "libcurl could not start";
+    return false;
+  }
+  m_curl = curl;
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
+  curl_easy_setopt(curl, CURLOPT_USERNAME, kUserName);
+  curl_easy_setopt(curl, CURLOPT_PASSWORD, kPassword);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
+  curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteToSink);
+  // Passive mode: no CURLOPT_FTPPORT. Binary: libcurl's default (TYPE I).
+  m_folderPath.clear();
+  m_connected = Perform(UrlFor("", true), false, nullptr);
+  if (!m_connected) Close();
+  return m_connected;
+}
+
+bool CFtpConnection::SetCurrentDirectory(const std::string& folder) {
+  if (!m_curl) return false;
+  std::string path = EscapeComponents(static_cast<CURL*>(m_curl), folder, true);
+  // "%2F" first makes libcurl start from the server's root rather than the login folder.
+  bool absolute = !folder.empty() && folder[0] == '/';
+  m_folderPath = absolute ? "%2F" + (path.empty() ? std::string("/") : path) : path;
+  return Perform(UrlFor("", true), false, nullptr);
+}
+
+bool CFtpConnection::GetFileLength(const std::string& name, uint64_t& size, bool* sizeKnown) {
+  if (sizeKnown) *sizeKnown = false;
+  if (!m_curl || name.empty()) return false;
+  if (!Perform(UrlFor(name, false), false, nullptr)) return false;
+  curl_off_t length = -1;
+  curl_easy_getinfo(static_cast<CURL*>(m_curl), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  if (length < 0) {
+    // The server does not tell sizes (no SIZE command): the file's presence is all we know.
+    size = 0;
+    return true;
+  }
+  size = static_cast<uint64_t>(length);
+  if (sizeKnown) *sizeKnown = true;
+  return true;
+}
+
+bool CFtpConnection::ReadFile(const std::string& name, const DataSink& sink) {
+  if (!m_curl || name.empty()) return false;
+  return Perform(UrlFor(name, false), true, &sink);
+}
+
+bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, const DataSink* sink) {
+  CURL* curl = static_cast<CURL*>(m_curl);
+  char errorText[CURL_ERROR_SIZE] = {0};
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOBODY, bodyWanted ? 0L : 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, const_cast<DataSink*>(sink));
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+  CURLcode rc = curl_easy_perform(curl);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+  if (rc != CURLE_OK) {
+    m_lastError = errorText[0] ? errorText : curl_easy_strerror(rc);
+    return false;
+  }
+  return true;
+}

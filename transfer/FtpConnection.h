@@ -1,0 +1,62 @@
+// One anonymous FTP connection over libcurl.
+//
+// A connection keeps a single control connection (one libcurl easy handle) for its whole life, so
+// a patch run of many files logs in once. Transfers are passive and binary; connecting gives up
+// after 5000 ms. Names are relative to the folder set with SetCurrentDirectory and may name
+// subfolders with '/'. Proxies come from the environment (ftp_proxy, all_proxy, no_proxy) as
+// libcurl reads them.
+//
+// Usage:
+//   CFtpConnection connection(host, FtpPort());
+//   if (!connection.Connect()) { ...cannot connect... }
+//   connection.SetCurrentDirectory("/pub/TarvoPatch");   // or relative to the login folder
+//   uint64_t size; if (connection.GetFileLength("sub/file.ext", size)) ...
+//   connection.ReadFile("sub/file.ext", [&](const char* data, size_t n) { ...; return true; });
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The FTP port: $TARVO_FTP_PORT when it holds a port number, else 21.
+int FtpPort();
+
+class CFtpConnection {
+ public:
+  // Receives the file's bytes in order; returning false breaks the transfer off.
+  using DataSink = std::function<bool(const char* data, size_t count)>;
+
+  CFtpConnection(std::string host, int port);
+  ~CFtpConnection();  // sends QUIT when the connection is open
+  CFtpConnection(const CFtpConnection&) = delete;
+  CFtpConnection& operator=(const CFtpConnection&) = delete;
+
+  // Connects and logs in as "anonymous". False when the host cannot be reached, refuses the
+  // connection, does not answer within the time-out or refuses the login.
+  bool Connect();
+  // Makes `folder` the folder later names are relative to: absolute when it starts with '/',
+  // else relative to the login folder. False when the server refuses to enter it.
+  bool SetCurrentDirectory(const std::string& folder);
+  // The size of one file; false when it is not there (or is not a plain file). A server that does
+  // not tell sizes gives 0 with `*sizeKnown` false.
+  bool GetFileLength(const std::string& name, uint64_t& size, bool* sizeKnown = nullptr);
+  // Streams one file in binary to `sink`. False when the file cannot be opened, the transfer
+  // breaks or the sink stops it; what reached the sink until then is all the caller gets.
+  bool ReadFile(const std::string& name, const DataSink& sink);
+  void Close();
+
+  const std::string& Host() const { return m_host; }
+  // libcurl's text for the last failure (for tests and diagnostics).
+  const std::string& LastError() const { return m_lastError; }
+
+ private:
+  std::string UrlFor(const std::string& name, bool isFolder) const;
+  bool Perform(const std::string& url, bool bodyWanted, const DataSink* sink);
+
+  std::string m_host;
+  int m_port;
+  std::string m_folderPath;  // URL path of the current folder, escaped, ending with '/'
+  void* m_curl = nullptr;    // CURL*
+  bool m_connected = false;
+  std::string m_lastError;
+};

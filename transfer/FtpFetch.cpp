@@ -1,0 +1,98 @@
+#include "transfer/FtpFetch.h"
+
+#include <cstdlib>
+
+#include "app/PatchClientDlg.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "session/StopCodes.h"
+
+namespace {
+
+constexpr int kConnectRepeats = 3;  // further full runs of a fetch after a failed connection
+constexpr int kDownloadAttempts = 10;
+constexpr uint32_t kRetryPauseMs = 500;
+
+// Enters "<game folder>/<folder>", making the folder when it cannot be entered. If it still
+// cannot be entered the fetch works in the game folder itself, so that nothing it writes can
+// land outside the installation.
+void EnterLocalFolder(const std::string& gameFolder, const char* folder) {
+  std::string path = gameFolder + "/" + folder;
+  if (platform::SetCurrentDirectory(path)) return;
+  platform::CreateDirectory(path);
+  if (!platform::SetCurrentDirectory(path)) platform::SetCurrentDirectory(gameFolder);
+}
+
+}  // namespace
+
+size_t PickRandomIndex(size_t count) {
+  srand(platform::TimeGetTime() & 0x3FF);
+  return static_cast<size_t>(rand()) % count;
+}
+
+ConnectOutcome ConnectToFolder(CPatchClientDlg& dlg, const std::vector<std::string>& hosts, const char* folderName,
+                               std::unique_ptr<CFtpConnection>& connection) {
+  std::string remoteFolder = dlg.m_strFtpRoot + "/" + folderName;
+  if (hosts.empty()) return ConnectOutcome::kNoHosts;
+  const std::string& host = hosts[PickRandomIndex(hosts.size())];
+  auto opened = std::make_unique<CFtpConnection>(host, FtpPort());
+  if (!opened->Connect()) return ConnectOutcome::kFailed;
+  opened->SetCurrentDirectory(remoteFolder);
+  dlg.m_nTries = 0;
+  connection = std::move(opened);
+  return ConnectOutcome::kConnected;
+}
+
+bool RunFetch(CPatchClientDlg& dlg, const FetchPlan& plan) {
+  const bool ownFolder = plan.localFolder != nullptr;
+  std::string gameFolder;
+  auto returnToGameFolder = [&] {
+    if (ownFolder) platform::SetCurrentDirectory(gameFolder);
+  };
+
+  std::unique_ptr<CFtpConnection> connection;
+  for (;;) {
+    if (ownFolder) {
+      if (!ReadDefaultDir(dlg.m_strRegKey, gameFolder, &dlg)) return false;
+      EnterLocalFolder(gameFolder, plan.localFolder);
+    }
+    ConnectOutcome outcome = ConnectToFolder(dlg, *plan.hosts, plan.remoteFolderName, connection);
+    if (outcome == ConnectOutcome::kConnected) break;
+    if (outcome == ConnectOutcome::kFailed && dlg.m_nTries++ < kConnectRepeats) {
+      platform::SleepMs(kRetryPauseMs);
+      continue;
+    }
+    returnToGameFolder();
+    dlg.ReportStop(STOP_FTP_CONNECT);
+    return false;
+  }
+
+  dlg.m_nTotalBytes = 0;
+  dlg.m_nDoneBytes = 0;
+  bool downloaded = false;
+  while (dlg.m_nTries < kDownloadAttempts) {
+    ++dlg.m_nTries;
+    if (dlg.DownloadFile(connection.get(), plan.remoteName.c_str(), plan.localName.c_str())) {
+      downloaded = true;
+      break;
+    }
+    platform::SleepMs(kRetryPauseMs);
+  }
+  dlg.m_nTries = 0;
+
+  if (!downloaded) {
+    platform::DeleteFile(plan.localName);
+    if (ownFolder) {
+      returnToGameFolder();
+      if (plan.localFolderToRemove) platform::RemoveDirectory(gameFolder + "/" + plan.localFolderToRemove);
+    }
+    dlg.ReportStop(plan.downloadStopCode);
+    connection.reset();
+    return false;
+  }
+
+  connection.reset();
+  if (plan.afterSuccess) plan.afterSuccess();
+  returnToGameFolder();
+  return true;
+}

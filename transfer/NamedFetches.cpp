@@ -1,0 +1,114 @@
+#include <string>
+
+#include "app/PatchClientDlg.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "session/StopCodes.h"
+#include "transfer/FtpFetch.h"
+
+namespace {
+
+constexpr int kReplaceTries = 10;
+constexpr uint32_t kReplacePauseMs = 500;
+
+// Puts a downloaded file in place of an old one that may still be in use: the old file is deleted
+// (tried for about five seconds) and only then does the new one take its name. If the old file
+// never goes away the new one stays under its temporary name.
+void ReplaceFile(const char* oldName, const char* newName, bool program) {
+  for (int i = 0; i < kReplaceTries; ++i) {
+    if (platform::DeleteFile(oldName)) {
+      if (platform::MoveFile(newName, oldName) && program) platform::MakeExecutable(oldName);
+      return;
+    }
+    platform::SleepMs(kReplacePauseMs);
+  }
+}
+
+std::string MusicFileName(uint32_t musicId) {
+  unsigned number = musicId & 0xFFFFu;
+  unsigned variant = musicId >> 16;
+  if (variant == 0) return "zoma" + std::to_string(number) + ".qkn";
+  return "zoma" + std::to_string(number) + "_" + std::to_string(variant) + ".qkn";
+}
+
+}  // namespace
+
+bool CPatchClientDlg::FetchLauncher() {
+  FetchPlan plan;
+  plan.hosts = &m_ftpHosts;
+  plan.remoteFolderName = "TarvoPatch";
+  plan.remoteName = "Tarvo.exe";
+  plan.localName = "_Temp.ex_";
+  plan.downloadStopCode = STOP_UNFORESEEN;
+  plan.afterSuccess = [] { ReplaceFile("Tarvo.exe", "_Temp.ex_", true); };
+  return RunFetch(*this, plan);
+}
+
+bool CPatchClientDlg::FetchAgentList() {
+  FetchPlan plan;
+  plan.hosts = &m_ftpHosts;
+  plan.remoteFolderName = "TarvoPatch";
+  plan.remoteName = "AgentIP.ini";
+  plan.localName = "_AgentIP.in_";
+  plan.downloadStopCode = STOP_UNFORESEEN;
+  plan.afterSuccess = [] { ReplaceFile("AgentIP.ini", "_AgentIP.in_", false); };
+  return RunFetch(*this, plan);
+}
+
+bool CPatchClientDlg::FetchPatchClient() {
+  FetchPlan plan;
+  plan.hosts = &m_ftpHosts;
+  plan.remoteFolderName = "TarvoPatch";
+  plan.localFolder = "Temp";
+  plan.localFolderToRemove = "Temp";
+  plan.remoteName = "TarvoPatchClient.exe";
+  plan.localName = "TarvoPatchClient.ex_";
+  plan.downloadStopCode = STOP_CLIENT_PATCH;
+  plan.afterSuccess = [] {
+    if (platform::MoveFile("TarvoPatchClient.ex_", "TarvoPatchClient.exe")) {
+      platform::MakeExecutable("TarvoPatchClient.exe");
+    }
+  };
+  return RunFetch(*this, plan);
+}
+
+bool CPatchClientDlg::FetchMusicList() {
+  FetchPlan plan;
+  plan.hosts = &m_ftpHosts;
+  plan.remoteFolderName = "TarvoPatch";
+  plan.localFolder = "Image/Temp";
+  plan.localFolderToRemove = "Image/Temp";
+  plan.remoteName = "QKNList.dat";
+  plan.localName = "QKNList_New.dat";
+  plan.downloadStopCode = STOP_MUSIC_DATA;
+  return RunFetch(*this, plan);
+}
+
+bool CPatchClientDlg::FetchMusic(uint32_t musicId) {
+  const std::string name = MusicFileName(musicId);
+  FetchPlan plan;
+  plan.hosts = &m_gameHosts;
+  plan.remoteFolderName = "TarvoMusic";
+  plan.localFolder = "Music/Temp";
+  plan.localFolderToRemove = "Music/temp";
+  plan.remoteName = name;
+  plan.localName = "Update.qk_";
+  plan.downloadStopCode = STOP_MUSIC_FILE;
+  plan.afterSuccess = [name] { platform::MoveFile("Update.qk_", name); };
+  return RunFetch(*this, plan);
+}
+
+void CPatchClientDlg::InstallMusicList() {
+  std::string gameFolder;
+  if (!ReadDefaultDir(m_strRegKey, gameFolder, this)) return;
+  // Without the Image\Temp folder there is no new list; deleting "QKNList.dat" wherever the
+  // current directory happens to be would destroy the wrong file.
+  if (!platform::SetCurrentDirectory(gameFolder + "\\Image\\Temp")) {
+    platform::SetCurrentDirectory(gameFolder);
+    return;
+  }
+  platform::DeleteFile("QKNList.dat");
+  platform::MoveFile("QKNList_New.dat", "QKNList.dat");
+  platform::SetCurrentDirectory(gameFolder);
+}
