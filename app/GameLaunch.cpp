@@ -1,0 +1,100 @@
+#include "app/GameLaunch.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "session/StopCodes.h"
+
+namespace gamelaunch {
+
+std::string LookUpIPv4(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* result = nullptr;
+  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return "";
+  const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+  uint32_t ip = ntohl(address->sin_addr.s_addr);
+  freeaddrinfo(result);
+  char dotted[32] = {};
+  std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", (ip >> 24) & 0xFF, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF,
+                ip & 0xFF);
+  return dotted;
+}
+
+namespace {
+
+void CutLastBlank(std::string& text) {
+  if (!text.empty() && text.back() == ' ') text.pop_back();
+}
+
+std::string GameServerText(const std::vector<ServerEntry>& servers) {
+  std::string text;
+  for (const ServerEntry& server : servers) {
+    // Each pair fits 260 bytes. An overlong host from the server is shortened, never the port, so
+    // the game still reads host and port pairs.
+    constexpr size_t kPairBuffer = 260;
+    std::string port = " " + std::to_string(server.port) + " ";
+    size_t hostRoom = kPairBuffer - 1 - port.size();
+    text += server.host.substr(0, hostRoom) + port;
+  }
+  CutLastBlank(text);
+  return text;
+}
+
+std::string AddressText(const std::vector<std::string>& hosts, const HostLookup& lookUp) {
+  std::string text;
+  for (const std::string& host : hosts) {
+    text += lookUp(host);
+    text += ' ';
+  }
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> BuildGameArguments(const CPatchClientDlg& dlg, const HostLookup& lookUp) {
+  std::vector<std::string> args;
+  args.push_back(" ");
+  args.push_back(std::to_string(dlg.m_gameHosts.size()));
+  args.push_back(AddressText(dlg.m_gameHosts, lookUp));
+  args.push_back(dlg.m_strFtpRoot);
+  args.push_back(dlg.m_strGameArg);
+  for (uint8_t flag : dlg.m_gameFlags) args.push_back(std::to_string(flag));
+  args.push_back(GameServerText(dlg.m_gameServers));
+  return args;
+}
+
+}  // namespace gamelaunch
+
+void CPatchClientDlg::OnStartGame(int) {
+  if (m_gameServers.empty()) {
+    ReportStop(STOP_NO_SERVER_INFO);
+    return;
+  }
+  // The game reads the installed versions; an installation that never recorded one gets the server's.
+  const char* const names[] = {"Version1", "Version2", "Version3", "Version4"};
+  const std::string* const serverTexts[] = {&m_strServerVersion1, &m_strServerVersion2, &m_strServerVersion3,
+                                            &m_strServerVersion4};
+  for (int i = 0; i < 4; ++i) {
+    if (ReadRegFloat(names[i]) == 0.0f) {
+      WriteRegFloat(names[i], static_cast<float>(std::atof(serverTexts[i]->c_str())));
+    }
+  }
+  platform::SpawnNoWait("Zobi.exe", gamelaunch::BuildGameArguments(*this, gamelaunch::LookUpIPv4));
+  ReportStop(STOP_DONE);
+}
+
+void RelaunchLauncher() {
+  // This runs at process exit, when a worker may have left the current directory anywhere; the
+  // launcher lives in the game folder.
+  std::string gameFolder;
+  if (ReadDefaultDir("SOFTWARE\\Brix\\Tarvo", gameFolder, nullptr)) platform::SetCurrentDirectory(gameFolder);
+  platform::SpawnNoWait("Tarvo.exe", {" "});
+}

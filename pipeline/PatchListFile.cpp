@@ -1,0 +1,111 @@
+#include "pipeline/PatchListFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace pipeline {
+namespace {
+
+constexpr size_t kMaxHeaderWord = 31;
+constexpr size_t kMaxPath = 259;
+
+// Whitespace-separated words, as the C library's "%s" conversions see them.
+class WordReader {
+ public:
+  explicit WordReader(std::string_view text) : m_text(text) {}
+  bool AtEnd() const { return m_pos >= m_text.size(); }
+  // Empty when the text is used up.
+  std::string_view Next() {
+    while (m_pos < m_text.size() && IsSpace(m_text[m_pos])) ++m_pos;
+    size_t start = m_pos;
+    while (m_pos < m_text.size() && !IsSpace(m_text[m_pos])) ++m_pos;
+    return m_text.substr(start, m_pos - start);
+  }
+
+ private:
+  static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+  std::string_view m_text;
+  size_t m_pos = 0;
+};
+
+// "%d": the leading decimal number of the word, 0 when it has none; bounded to 32 bits.
+int32_t DecimalOf(std::string_view word) {
+  std::string text(word);
+  errno = 0;
+  char* end = nullptr;
+  long long value = std::strtoll(text.c_str(), &end, 10);
+  if (end == text.c_str()) return 0;
+  if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(value);
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+}  // namespace
+
+std::string PatchListName(unsigned level) {
+  char name[32];
+  std::snprintf(name, sizeof name, "FileList_%03u.dat", level);
+  return name;
+}
+
+bool IsSafeListedPath(std::string_view path) {
+  if (path.empty() || IsSeparator(path.front())) return false;
+  // A drive ("C:") or a stream name: neither belongs in a relative path.
+  if (path.find(':') != std::string_view::npos) return false;
+  if (path.find('\0') != std::string_view::npos) return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = start;
+    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    if (path.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+PatchListResult ParsePatchList(std::string_view text, PatchList& list) {
+  list = PatchList{};
+  WordReader reader(text);
+  reader.Next();
+  std::string_view version = reader.Next();
+  reader.Next();
+  if (version.empty() || version.size() > kMaxHeaderWord || version[0] < '0' || version[0] > '9') {
+    return PatchListResult::kBadHeader;
+  }
+  list.targetVersion = std::string(version);
+
+  std::vector<PatchFileEntry> taken;
+  std::string_view lastTaken;
+  bool anyTaken = false;
+  while (!reader.AtEnd()) {
+    std::string_view path = reader.Next();
+    int32_t size = DecimalOf(reader.Next());
+    reader.Next();
+    int32_t extra = DecimalOf(reader.Next());
+    if (path.empty() || size == 0) break;
+    if (path.size() > kMaxPath || !IsSafeListedPath(path)) return PatchListResult::kBadRecord;
+    if (anyTaken && path == lastTaken) continue;
+    size_t backslash = path.find('\\');
+    if (backslash == std::string_view::npos || backslash + 1 == path.size()) continue;  // names no file
+    std::string_view name = path.substr(backslash + 1);
+    if (!IsSafeListedPath(name)) return PatchListResult::kBadRecord;  // "Data\\x" names a root path
+    PatchFileEntry entry;
+    entry.m_strPath = std::string(path);
+    entry.m_strName = std::string(name);
+    entry.m_nSize = size;
+    entry.m_nExtra = extra;
+    list.totalBytes += static_cast<uint32_t>(size);
+    taken.push_back(std::move(entry));
+    lastTaken = path;
+    anyTaken = true;
+  }
+  // The list is installed from its last record to its first.
+  list.entries.assign(std::make_move_iterator(taken.rbegin()), std::make_move_iterator(taken.rend()));
+  return PatchListResult::kOk;
+}
+
+}  // namespace pipeline
