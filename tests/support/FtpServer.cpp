@@ -84,6 +84,12 @@ FtpServer::FtpServer(Options options) {
   }
   args.push_back("--cut-times");
   args.push_back(std::to_string(options.cutTimes));
+  for (const auto& name : options.slowFiles) {
+    args.push_back("--slow");
+    args.push_back(name);
+  }
+  args.push_back("--slow-chunk");
+  args.push_back(std::to_string(options.slowChunkBytes));
 
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");

@@ -19,6 +19,10 @@ class FtpServer {
     std::vector<std::string> cutFirstTransferOf;
     // How many transfers of each such file break before they start to succeed.
     int cutTimes = 1;
+    // Paths relative to the root sent in pieces of `slowChunkBytes` with 100 ms between them, so
+    // the client sees each piece arrive on its own.
+    std::vector<std::string> slowFiles;
+    int slowChunkBytes = 1000;
   };
 
   FtpServer();

@@ -8,6 +8,7 @@ import argparse
 import logging
 import os
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -32,12 +33,37 @@ class _CutProducer:
         return data
 
 
-def make_handler(cut_names, cut_times):
+class _SlowProducer:
+    """Sends a file in pieces of a fixed size with a pause before each, so that the client
+    receives them one by one."""
+
+    def __init__(self, fd, chunk):
+        self.file = fd
+        self.chunk = chunk
+        self.first = True
+
+    def more(self):
+        if not self.first:
+            time.sleep(0.1)
+        self.first = False
+        return self.file.read(self.chunk)
+
+
+def make_handler(cut_names, cut_times, slow_names, slow_chunk):
     remaining = {os.path.normcase(name.strip("/")): cut_times for name in cut_names}
+    slow = {os.path.normcase(name.strip("/")) for name in slow_names}
 
     class Handler(FTPHandler):
         def ftp_RETR(self, file):
             rel = os.path.relpath(file, self.fs.root).replace(os.sep, "/")
+            if rel in slow:
+                try:
+                    fd = self.run_as_current_user(self.fs.open, file, "rb")
+                except OSError as err:
+                    self.respond("550 %s." % err.strerror)
+                    return None
+                self.push_dtp_data(_SlowProducer(fd, slow_chunk), isproducer=True, file=fd, cmd="RETR")
+                return file
             if remaining.get(rel, 0) > 0:
                 remaining[rel] -= 1
                 try:
@@ -49,8 +75,8 @@ def make_handler(cut_names, cut_times):
                 return file
             return super().ftp_RETR(file)
 
-    # The cut needs the producer path; sendfile would bypass it.
-    if cut_names:
+    # Cuts and slow files need the producer path; sendfile would bypass it.
+    if cut_names or slow_names:
         Handler.use_sendfile = False
     return Handler
 
@@ -63,6 +89,9 @@ def main():
     parser.add_argument("--cut", action="append", default=[],
                         help="path relative to the root whose first transfer(s) break halfway")
     parser.add_argument("--cut-times", type=int, default=1)
+    parser.add_argument("--slow", action="append", default=[],
+                        help="path relative to the root sent in small pieces with pauses")
+    parser.add_argument("--slow-chunk", type=int, default=1000)
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.DEBUG,
@@ -70,7 +99,7 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(os.path.realpath(args.root), perm="elr")
-    handler = make_handler(args.cut, args.cut_times)
+    handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk)
     handler.authorizer = authorizer
     handler.banner = "test server ready"
 
