@@ -103,10 +103,12 @@ def serve(conn, cfg, log):
             log.write("recv %d %d" % (ftype, length))
             if ftype == 0 and sent == 0:
                 for name in frames:
-                    conn.sendall(build(name, cfg))
-                    sent += 1
                     if close_after is not None and sent >= close_after:
                         return
+                    conn.sendall(build(name, cfg))
+                    sent += 1
+                if close_after is not None and sent >= close_after:
+                    return
     except OSError:
         pass
     finally:

@@ -1,0 +1,161 @@
+// The client binary against the scripted patch server: what it answers, how it handles lost and
+// refused connections, and how it starts and ends.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include "support/ClientProcess.h"
+#include "support/PatchServer.h"
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteTextFile(m_registry, RegistryText(m_dir.Path()));
+    mkdir((m_dir / "Music").c_str(), 0755);  // an installation always has its music folder
+  }
+  // Starts the client against `server` and the test's registry.
+  void StartClient(ClientProcess& client, int port, const std::string& count = "1") {
+    ASSERT_TRUE(client.Start({count, "127.0.0.1", std::to_string(port)}, Env()));
+  }
+  std::map<std::string, std::string> Env() const { return {{"TARVO_REGISTRY", m_registry}}; }
+  // Ends a client that waits on Start by closing its input (Cancel) and checks it ends cleanly.
+  static void CancelAndExpectCleanEnd(ClientProcess& client) {
+    client.CloseStdin();
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+  }
+
+  TempDir m_dir;
+  std::string m_registry = m_dir / "registry.reg";
+};
+
+const char* const kFullSession =
+    R"("versions": ["", "", "", ""], "entries": ["1:127.0.0.1", "2:127.0.0.1"], "game_servers": [["127.0.0.1", 9000]])";
+
+}  // namespace
+
+TEST_F(SessionTest, AnswersEachFrameThatPassesItsTestAndWaitsOnStart) {
+  PatchServer server(kFullSession);
+  ClientProcess client;
+  StartClient(client, server.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready", kWaitMs)) << client.Stderr();
+  EXPECT_EQ(server.ReceivedTypes(), "0 4 9 2");
+  EXPECT_TRUE(client.Running());
+  CancelAndExpectCleanEnd(client);
+  EXPECT_EQ(client.Stderr(), "");
+}
+
+TEST_F(SessionTest, FramesThatFailTheirTestsAreNotAnswered) {
+  struct Case {
+    const char* config;
+    const char* expected;
+  } cases[] = {
+      {R"("status1": 1, "game_servers": [["h", 1]], "entries": ["1:a"])", "0 9 2"},
+      {R"("stop3": 1, "entries": ["1:a"], "game_servers": [["h", 1]])", "0 4 2"},
+      {R"("entries": [], "game_servers": [["h", 1]])", "0 4 2"},                    // count 0
+      {R"("entries": [], "count3": -1, "game_servers": [["h", 1]])", "0 4 9 2"},    // count -1 still answers
+      {R"("entries": ["1:a"], "flags": [1, 1, 1, 1, 1, 1, 1, 0])", "0 4 9"},
+      {R"("entries": ["1:a"], "status5": 3)", "0 4 9"},
+  };
+  for (const Case& c : cases) {
+    PatchServer server(c.config);
+    ClientProcess client;
+    StartClient(client, server.Port());
+    ASSERT_TRUE(client.WaitForStdout("Ready", kWaitMs)) << c.config << client.Stderr();
+    EXPECT_EQ(server.ReceivedTypes(), c.expected) << c.config;
+    CancelAndExpectCleanEnd(client);
+  }
+}
+
+TEST_F(SessionTest, MalformedFramesNeverCrashTheClient) {
+  // A count far beyond the frame, a string without its zero, and a frame whose length field lies.
+  PatchServer server(
+      R"("frames": [{"raw": "0c0001000000000000000000"}, {"raw": "0b00030000000000616263"},
+                    {"raw": "0c000a0000000000ffffff7f"}, {"raw": "04000700"}])");
+  ClientProcess client;
+  StartClient(client, server.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready", kWaitMs)) << client.Stderr();
+  CancelAndExpectCleanEnd(client);
+}
+
+TEST_F(SessionTest, RefusedTwiceEndsWithTheConnectMessage) {
+  ClientProcess client;
+  StartClient(client, UnusedPort());
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_EQ(client.Stderr(), "Failed on connecting to server.\n");
+}
+
+TEST_F(SessionTest, LossBeforeAnyAnswerCostsOneSilentRetry) {
+  PatchServer server(R"("close_after": 0)");
+  ClientProcess client;
+  StartClient(client, server.Port());
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_EQ(client.Stderr(), "Disconnected from server.\n");
+  EXPECT_EQ(server.Connections(), 2);  // exactly two attempts, both to the one server
+}
+
+TEST_F(SessionTest, LossAfterTheFirstAnswerEndsTheRun) {
+  PatchServer server(R"("close_after": 1)");
+  ClientProcess client;
+  StartClient(client, server.Port());
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_EQ(client.Stderr(), "Disconnected from server.\n");
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST_F(SessionTest, LossAfterTheGameServersShowsNothing) {
+  PatchServer server(std::string(kFullSession) + R"(, "close_after": 4)");
+  ClientProcess client;
+  StartClient(client, server.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready", kWaitMs));
+  ASSERT_TRUE(server.WaitForLog("close", kWaitMs));
+  CancelAndExpectCleanEnd(client);
+  EXPECT_EQ(client.Stderr(), "");
+}
+
+TEST_F(SessionTest, NoInstallationInTheRegistryStopsWithCodeNine) {
+  WriteTextFile(m_registry, "REGEDIT4\n");
+  PatchServer server(kFullSession);
+  ClientProcess client;
+  StartClient(client, server.Port());
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_NE(client.Stderr().find("无法找到安装情报,因此中断执行."), std::string::npos) << client.Stderr();
+}
+
+TEST_F(SessionTest, UnusableCommandLinesEndWithCannotExecute) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {}, {"0", "alpha", "1000"}, {"x", "alpha", "1000"}, {"-2", "a", "1"}, {"3", "a", "1"}}) {
+    ClientProcess client;
+    ASSERT_TRUE(client.Start(args, Env()));
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+    EXPECT_EQ(client.Stderr(), "Cannot execute\n") << (args.empty() ? "" : args[0]);
+  }
+}
+
+TEST_F(SessionTest, SecondCopyRefusesWhileTheFirstRuns) {
+  PatchServer server(kFullSession);
+  ClientProcess first;
+  StartClient(first, server.Port());
+  ASSERT_TRUE(first.WaitForStdout("Ready", kWaitMs));
+  ClientProcess second;
+  StartClient(second, server.Port());
+  EXPECT_EQ(second.Wait(kWaitMs), 0);
+  EXPECT_EQ(second.Stderr(), "Tarvo is already running!\n");
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(first.Stderr(), "");
+  CancelAndExpectCleanEnd(first);
+}
+
+TEST_F(SessionTest, TerminationSignalPressesCancel) {
+  PatchServer server(kFullSession);
+  for (int sig : {SIGTERM, SIGINT}) {
+    ClientProcess client;
+    StartClient(client, server.Port());
+    ASSERT_TRUE(client.WaitForStdout("Ready", kWaitMs));
+    client.Signal(sig);
+    EXPECT_EQ(client.Wait(kWaitMs), 0) << sig;
+  }
+}

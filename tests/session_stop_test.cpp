@@ -1,0 +1,86 @@
+// The end of a run: stop codes and their messages, and the message loop's delivery guarantees.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "session/StopCodes.h"
+#include "support/DialogHarness.h"
+
+TEST(StopCodes, UnforeseenCodesShareOneText) {
+  for (unsigned code : {3u, 8u, 11u, 13u, 15u, 18u, 99u, 0xFFFFFFFFu})
+    EXPECT_STREQ(StopCodeMessage(code), "发现无法预知的错误,因此中断执行.") << code;
+  EXPECT_STREQ(StopCodeMessage(17), "接收服务器信息失败,请重新再试.");
+  EXPECT_EQ(StopCodeMessage(12), nullptr);
+  EXPECT_EQ(StopCodeMessage(14), nullptr);
+}
+
+TEST(StopCodes, ShownCodeEndsTheRunAfterItsMessage) {
+  DialogHarness h;
+  h.Dlg().ReportStop(17);
+  EXPECT_TRUE(h.WaitForLoopEnd(2000));
+  EXPECT_EQ(h.Messages(), std::vector<std::string>{"接收服务器信息失败,请重新再试."});
+}
+
+TEST(StopCodes, FourteenEndsSilentlyAndReleasesThePendingList) {
+  DialogHarness h;
+  h.Dlg().m_pPatchList->push_back(PatchFileEntry{"Data\\a.zip", "a.zip", 10, 0});
+  h.Dlg().ReportStop(14);
+  EXPECT_TRUE(h.WaitForLoopEnd(2000));
+  EXPECT_TRUE(h.Messages().empty());
+  EXPECT_EQ(h.Dlg().m_pPatchList, nullptr);
+  EXPECT_EQ(h.StopCodes(), std::vector<unsigned>{14});
+}
+
+TEST(MessageLoop, SendWaitsForTheHandlerAndPostDoesNot) {
+  std::atomic<int> handled{0};
+  CMessageLoop loop([&](uint32_t message, WPARAM wParam, LPARAM) -> LRESULT {
+    if (message == 1) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      handled = static_cast<int>(wParam);
+    }
+    return static_cast<LRESULT>(wParam) * 2;
+  });
+  std::thread runner([&] { loop.Run(); });
+  loop.Invoke([] {});
+  EXPECT_EQ(loop.SendMessage(1, 21, 0), 42);
+  EXPECT_EQ(handled.load(), 21);  // the handler ran before SendMessage returned
+  loop.PostQuitMessage();
+  runner.join();
+  // Once the loop has ended nothing is delivered and no sender hangs.
+  EXPECT_EQ(loop.SendMessage(1, 5, 0), 0);
+  EXPECT_EQ(handled.load(), 21);
+}
+
+TEST(MessageLoop, HandlerSendingToItsOwnLoopRunsDirectly) {
+  CMessageLoop* self = nullptr;
+  CMessageLoop loop([&](uint32_t message, WPARAM, LPARAM) -> LRESULT {
+    if (message == 1) return self->SendMessage(2, 0, 0) + 1;
+    return 10;
+  });
+  self = &loop;
+  std::thread runner([&] { loop.Run(); });
+  loop.Invoke([] {});
+  EXPECT_EQ(loop.SendMessage(1, 0, 0), 11);
+  loop.PostQuitMessage();
+  runner.join();
+}
+
+TEST(MessageLoop, WaitingSendersAreReleasedWhenTheLoopEnds) {
+  std::atomic<bool> release{false};
+  CMessageLoop loop([&](uint32_t message, WPARAM, LPARAM) -> LRESULT {
+    while (message == 1 && !release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 7;
+  });
+  std::thread runner([&] { loop.Run(); });
+  loop.Invoke([] {});
+  loop.PostMessage(1, 0, 0);  // keeps the loop busy
+  loop.PostQuitMessage();
+  std::atomic<LRESULT> late{-1};
+  std::thread sender([&] { late = loop.SendMessage(2, 0, 0); });  // queued behind the quit
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  release = true;
+  runner.join();
+  sender.join();
+  EXPECT_EQ(late.load(), 0);
+}

@@ -1,0 +1,56 @@
+// Runs a program (by default the client binary) as a real process, with its own environment
+// additions, standard input on a pipe, and standard output and error captured to files.
+#pragma once
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class ClientProcess {
+ public:
+  ClientProcess() = default;
+  ~ClientProcess();  // kills the process if it still runs
+  ClientProcess(const ClientProcess&) = delete;
+  ClientProcess& operator=(const ClientProcess&) = delete;
+
+  // Starts `program` (the client when empty) with `args` and the environment plus `env`.
+  // The process's current folder is `workDir` when given.
+  bool Start(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
+             const std::string& program = "", const std::string& workDir = "");
+  void WriteStdin(const std::string& text);
+  void CloseStdin();
+  // Waits up to `ms` for the exit; returns the exit code, 128+signal when killed, or -1 on time-out.
+  int Wait(int ms);
+  void Signal(int sig);
+  bool Running();
+  // Waits until standard output (or error) contains `text`.
+  bool WaitForStdout(const std::string& text, int ms);
+  bool WaitForStderr(const std::string& text, int ms);
+  std::string Stdout() const;
+  std::string Stderr() const;
+  pid_t Pid() const { return m_pid; }
+
+ private:
+  pid_t m_pid = -1;
+  int m_stdin = -1;
+  int m_status = -1;
+  std::string m_outPath, m_errPath;
+};
+
+// A temporary folder removed with everything in it when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& Path() const { return m_path; }
+  std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+void WriteTextFile(const std::string& path, const std::string& text);
+std::string ReadTextFile(const std::string& path);
+// A registry file whose product key holds "defaultdir" = gameFolder and the given extra lines.
+std::string RegistryText(const std::string& gameFolder, const std::string& extraLines = "");
