@@ -61,9 +61,8 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
   bool sizeKnown = false;
   if (!pConnection->GetFileLength(remotePath, remoteSize, &sizeKnown)) return false;
   const uint32_t size = static_cast<uint32_t>(remoteSize);
-  const double fileScale = size * 0.001;
   if (m_nTotalBytes == 0) m_nTotalBytes = size;
-  const double totalScale = m_nTotalBytes * 0.001;
+  const uint32_t totalSize = m_nTotalBytes;
 
   SetProgressPos(IDC_FILE_PROGRESS, 0);
   SetDlgItemText(IDC_STATUS, remoteName);
@@ -84,9 +83,9 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
       m_nDoneBytes += block;
       fileBytes += block;
       SetDlgItemText(IDC_FILE_BYTES, Decimal(fileBytes));
-      SetProgressPos(IDC_FILE_PROGRESS, transfer::BarPosition(fileBytes, fileScale));
+      SetProgressPos(IDC_FILE_PROGRESS, transfer::BarPosition(fileBytes, size));
       SetDlgItemText(IDC_TOTAL_BYTES, Decimal(m_nDoneBytes));
-      SetProgressPos(IDC_TOTAL_PROGRESS, transfer::BarPosition(m_nDoneBytes, totalScale));
+      SetProgressPos(IDC_TOTAL_PROGRESS, transfer::BarPosition(m_nDoneBytes, totalSize));
     }
     return true;
   });
