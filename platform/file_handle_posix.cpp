@@ -13,7 +13,7 @@ FileHandle::~FileHandle() { Close(); }
 
 bool FileHandle::Open(std::string_view path, uint32_t access, uint32_t share, uint32_t disposition) {
   Close();
-  if (path.empty()) {
+  if (path.empty() || IsNetworkPath(path)) {
     errno = ENOENT;
     return false;
   }

@@ -22,6 +22,10 @@ constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 // matched without regard to ASCII case. Components that do not exist are kept as written.
 std::string ResolvePath(std::string_view path);
 
+// A network path (\\server\share...). This system has none, so the functions that create, open,
+// move or delete refuse them rather than let them land at the root of the local tree.
+bool IsNetworkPath(std::string_view path);
+
 bool SetCurrentDirectory(std::string_view path);
 std::string GetCurrentDirectory();
 

@@ -63,7 +63,7 @@ bool CheckRemovableFile(const std::string& native) {
 }  // namespace
 
 bool CreateDirectory(std::string_view path) {
-  if (path.empty() || IsDriveOnly(path)) {
+  if (path.empty() || IsDriveOnly(path) || IsNetworkPath(path)) {
     errno = EINVAL;
     return false;
   }
@@ -78,7 +78,7 @@ bool RemoveDirectory(std::string_view path) {
 }
 
 bool DeleteFile(std::string_view path) {
-  if (path.empty()) return false;
+  if (path.empty() || IsNetworkPath(path)) return false;
   std::string native = ResolvePath(path);
   if (!CheckRemovableFile(native)) return false;
   ExclusiveProbe probe(native);
@@ -87,7 +87,7 @@ bool DeleteFile(std::string_view path) {
 }
 
 bool MoveFile(std::string_view from, std::string_view to) {
-  if (from.empty() || to.empty()) return false;
+  if (from.empty() || to.empty() || IsNetworkPath(from) || IsNetworkPath(to)) return false;
   std::string source = ResolvePath(from);
   std::string target = ResolvePath(to);
   struct stat st{};
@@ -105,7 +105,7 @@ bool MoveFile(std::string_view from, std::string_view to) {
 }
 
 bool MoveFileReplaceExisting(std::string_view from, std::string_view to) {
-  if (from.empty() || to.empty()) return false;
+  if (from.empty() || to.empty() || IsNetworkPath(from) || IsNetworkPath(to)) return false;
   std::string source = ResolvePath(from);
   std::string target = ResolvePath(to);
   struct stat st{};
@@ -156,7 +156,7 @@ bool DirectoryExists(std::string_view path) {
 }
 
 FILE* OpenStdio(std::string_view path, const char* mode) {
-  if (path.empty() || !mode || !*mode) {
+  if (path.empty() || IsNetworkPath(path) || !mode || !*mode) {
     errno = EINVAL;
     return nullptr;
   }

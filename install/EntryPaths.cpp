@@ -1,0 +1,32 @@
+#include "install/EntryPaths.h"
+
+#include "platform/codepage.h"
+
+std::optional<std::string> DecodeEntryName(std::string_view stored, bool markedUtf8) {
+  if (stored.find('\0') != std::string_view::npos) return std::nullopt;
+  if (markedUtf8) {
+    if (!platform::IsValidUtf8(stored)) return std::nullopt;
+    return std::string(stored);
+  }
+  return platform::Cp936ToUtf8(stored);
+}
+
+bool IsContainedRelativePath(std::string_view path) {
+  if (!path.empty() && (path[0] == '\\' || path[0] == '/')) return false;
+  if (path.find(':') != std::string_view::npos || path.find('\0') != std::string_view::npos) return false;
+  int depth = 0;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find_first_of("\\/", pos);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view component = path.substr(pos, end - pos);
+    if (component == "..") {
+      if (--depth < 0) return false;
+    } else if (!component.empty() && component != ".") {
+      if (component.find_first_not_of(". ") == std::string_view::npos) return false;
+      ++depth;
+    }
+    pos = end + 1;
+  }
+  return true;
+}

@@ -1,0 +1,15 @@
+// Names of archive entries and list records as paths inside the game folder.
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The UTF-8 text of an entry's stored name: UTF-8 when the archive marks it so, else code page
+// 936. Nothing when the bytes are not valid in their encoding or hold a NUL.
+std::optional<std::string> DecodeEntryName(std::string_view stored, bool markedUtf8);
+
+// Whether a path ('\' or '/' separated) stays inside the current folder: not absolute, no drive
+// or UNC prefix, no stream name (':'), and ".." never climbs above the start. Components made of
+// dots and blanks only (other than "." and "..") are refused too, since Windows trims them to
+// something else than they look like.
+bool IsContainedRelativePath(std::string_view path);

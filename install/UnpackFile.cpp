@@ -1,0 +1,134 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/PatchClientDlg.h"
+#include "install/EntryPaths.h"
+#include "install/ZipReader.h"
+#include "platform/files.h"
+
+namespace {
+
+enum class EntryResult { kWritten, kSkipped, kFailed };
+
+class StreamCloser {
+ public:
+  explicit StreamCloser(FILE* stream) : m_stream(stream) {}
+  ~StreamCloser() {
+    if (m_stream) fclose(m_stream);
+  }
+  StreamCloser(const StreamCloser&) = delete;
+  StreamCloser& operator=(const StreamCloser&) = delete;
+
+ private:
+  FILE* m_stream;
+};
+
+// A fresh file beside `target` for the entry's bytes. It takes the target's name only once the
+// entry is complete and verified, so a broken entry never replaces a good file.
+std::string CreatePartFile(const std::string& target, platform::FileHandle& handle) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string part = target + ".part" + std::to_string(attempt) + "_";
+    if (handle.Open(part, platform::kGenericWrite, platform::kShareNone, platform::kCreateNew)) return part;
+    if (!platform::FileExists(part)) break;  // not a name clash: the folder refuses new files
+  }
+  return std::string();
+}
+
+// Reads the entry even when its output is skipped: a damaged entry fails the archive either way.
+int Verify(CZipReader& reader, int index) {
+  return reader.ExtractEntryTo(index, [](const uint8_t*, size_t) { return true; });
+}
+
+EntryResult UnpackEntry(CZipReader& reader, int index, const std::string& path) {
+  if (path.empty() || path.back() == '\\') {
+    return Verify(reader, index) == 0 ? EntryResult::kSkipped : EntryResult::kFailed;
+  }
+  // The read-only attribute comes off first, as the old file is to be replaced in any case.
+  uint32_t attributes = platform::GetFileAttributes(path);
+  if (attributes != platform::kInvalidFileAttributes && (attributes & platform::kFileAttributeReadOnly)) {
+    platform::SetFileAttributes(path, attributes & ~platform::kFileAttributeReadOnly);
+  }
+  platform::FileHandle output;
+  std::string part = CreatePartFile(path, output);
+  if (part.empty()) return Verify(reader, index) == 0 ? EntryResult::kSkipped : EntryResult::kFailed;
+
+  int failed = reader.ExtractEntryTo(index, [&output](const uint8_t* data, size_t size) {
+    return output.Write(data, size) == static_cast<int64_t>(size);
+  });
+  output.Close();
+  if (failed) {
+    platform::DeleteFile(part);
+    return EntryResult::kFailed;
+  }
+  // A target that cannot be replaced (a folder, a running program) is skipped, as one that
+  // cannot be opened for writing.
+  if (!platform::MoveFileReplaceExisting(part, path)) {
+    platform::DeleteFile(part);
+    return EntryResult::kSkipped;
+  }
+  return EntryResult::kWritten;
+}
+
+}  // namespace
+
+int CPatchClientDlg::UnpackFile(const char* packedFile) {
+  FILE* stream = (packedFile && *packedFile) ? platform::OpenStdio(packedFile, "rb") : nullptr;
+  StreamCloser closer(stream);
+  CZipReader reader;
+  if (reader.Open(stream) != 0) {
+    ClearPatchList();
+    return 0;
+  }
+  if (reader.GetEntryCount() == 0) return 0;
+
+  // Every name is checked before the first entry is written, so a hostile archive writes nothing.
+  std::vector<std::string> paths;
+  paths.reserve(reader.GetEntryCount());
+  for (int i = 0; i < reader.GetEntryCount(); ++i) {
+    std::optional<std::string> name = DecodeEntryName(reader.GetEntryNameBytes(i), reader.IsEntryNameUtf8(i));
+    if (!name || !IsContainedRelativePath(*name)) {
+      ClearPatchList();
+      return 0;
+    }
+    paths.push_back(std::move(*name));
+  }
+
+  std::string madeFolder;
+  bool anyFolderMade = false;
+  for (int i = 0; i < reader.GetEntryCount(); ++i) {
+    const std::string& path = paths[i];
+    size_t cut = path.rfind('\\');
+    if (cut != std::string::npos) {
+      std::string folder = path.substr(0, cut);
+      // Archives list a folder's files together; making the same folders again for each is waste.
+      if (!anyFolderMade || folder != madeFolder) {
+        MakeDirs(folder.c_str());
+        madeFolder = folder;
+        anyFolderMade = true;
+      }
+    }
+    if (UnpackEntry(reader, i, path) == EntryResult::kFailed) {
+      ClearPatchList();
+      return 0;
+    }
+  }
+  return 1;
+}
+
+void CPatchClientDlg::MakeDirs(const char* path) {
+  if (!path || !*path) return;
+  std::string text(path);
+  if (text.size() >= 1000) return;  // longer than any path the folder functions take
+  size_t scan = 0;
+  if (text.compare(0, 2, "\\\\") == 0) {
+    scan = text.find('\\', 2);
+    if (scan == std::string::npos) return;
+  }
+  while (scan < text.size()) {
+    size_t next = text.find('\\', scan);
+    std::string prefix = next == std::string::npos ? text : text.substr(0, next);
+    scan = next == std::string::npos ? text.size() : next + 1;
+    if (!prefix.empty() && prefix != "." && prefix != "..") platform::CreateDirectory(prefix);
+  }
+}
