@@ -60,5 +60,7 @@ void ScanMusicListing(IFolderListing& listing, const std::string& pattern, const
 
 void CPatchClientDlg::ScanMusicFolder() {
   CFileFindListing listing;
-  ScanMusicListing(listing, platform::GetCurrentDirectory() + "\\music\\*.qkn", "music", m_musicCatalog);
+  // The folder's name is matched without regard to case once, not again for every file in it.
+  ScanMusicListing(listing, platform::GetCurrentDirectory() + "\\music\\*.qkn", platform::ResolvePath("music"),
+                   m_musicCatalog);
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include "app/PatchClientDlg.h"
@@ -9,6 +10,7 @@
 namespace {
 
 const char* const kImagePackPath = "Image\\Interface1.zpi";
+constexpr size_t kOutputBufferBytes = 64 * 1024;
 
 // Where the bitmap goes: behind the file's last data block. A place inside the header would
 // overwrite the header just written, a place past the end would leave a hole of up to 4 GiB, and
@@ -68,22 +70,32 @@ int CPatchClientDlg::EmbedThumbnail(uint32_t musicId) {
   pixels = {};  // the source is no longer needed while the file is written
   pack.Close();
 
-  header.bytes[99] = 1;
-  header.SetU32(100, uint32_t(bitmapSize));
-  bool written = music.Seek(0, platform::kFileBegin) == 0 &&
-                 music.Write(header.bytes.data(), kMusicHeaderSize) == kMusicHeaderSize &&
-                 music.Seek(int32_t(place), platform::kFileBegin) == place;
-  if (written) {
-    const auto headers = ThumbnailBitmapHeaders(width, height);
-    written = music.Write(headers.data(), 14) == 14 && music.Write(headers.data() + 14, 40) == 40;
-  }
+  // The bitmap goes first and the header that announces it last, so a run cut short in between
+  // leaves a file without the flag, which the next run completes.
+  bool written = music.Seek(int32_t(place), platform::kFileBegin) == place;
   {
     CDibRowTable rows(image);
-    // The stored rows are padded to 4-byte words; the appended bitmap's rows are not.
-    const uint32_t rowBytes = 3u * uint32_t(width);
-    for (int y = height - 1; written && y >= 0 && rowBytes > 0; --y)
-      written = music.Write(rows[y], rowBytes) == rowBytes;
+    // The stored rows are padded to 4-byte words; the appended bitmap's rows are not. Rows are
+    // gathered into one bounded buffer so a thumbnail takes a few writes instead of one per row.
+    const size_t rowBytes = 3u * size_t(width);
+    std::vector<uint8_t> out;
+    out.reserve(std::max(kOutputBufferBytes, kBitmapHeadersSize + rowBytes));
+    const auto headers = ThumbnailBitmapHeaders(width, height);
+    out.assign(headers.begin(), headers.end());
+    auto flush = [&] {
+      written = written && music.Write(out.data(), uint32_t(out.size())) == out.size();
+      out.clear();
+    };
+    for (int y = height - 1; written && y >= 0; --y) {
+      if (out.size() + rowBytes > out.capacity()) flush();
+      out.insert(out.end(), rows[y], rows[y] + rowBytes);
+    }
+    if (!out.empty()) flush();
   }  // the row table goes before the image's block
+  header.bytes[99] = 1;
+  header.SetU32(100, uint32_t(bitmapSize));
+  written = written && music.Seek(0, platform::kFileBegin) == 0 &&
+            music.Write(header.bytes.data(), kMusicHeaderSize) == kMusicHeaderSize;
   image.Free();
   music.Close();
   return written ? 1 : 0;
