@@ -193,7 +193,7 @@ def build_bench(out, archives, total_mib):
     game = os.path.join(out, "game")
     tree = os.path.join(out, "ftp", FTP_ROOT.strip("/"))
     rng = random.Random(11)
-    os.makedirs(game, exist_ok=True)
+    os.makedirs(os.path.join(game, "Music"), exist_ok=True)
     write(os.path.join(game, "Zobi.exe"), GAME, 0o755)
     write(os.path.join(out, "registry.reg"), registry(game, [1.0, 1.0, 1.0, 1.0]))
     per_archive = total_mib * 1024 * 1024 // archives

@@ -1,0 +1,163 @@
+// The worker threads and the patch list step inside one dialog, against a real FTP server: what
+// level is asked for, what a failing step leaves behind, and what the player is told.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "e2e_support.h"
+#include "session/StopCodes.h"
+#include "support/ClientProcess.h"
+#include "support/DialogHarness.h"
+#include "support/FtpServer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(m_game + "/Music");
+    WriteRegistry("");
+    setenv("TARVO_REGISTRY", m_registry.c_str(), 1);
+    FtpServer::Options options;
+    options.root = m_dir / "ftp";
+    m_ftp = std::make_unique<FtpServer>(options);
+    setenv("TARVO_FTP_PORT", std::to_string(m_ftp->Port()).c_str(), 1);
+    CPatchClientDlg& dlg = m_harness.Dlg();
+    dlg.m_strRegKey = "SOFTWARE\\Brix\\Tarvo";
+    dlg.m_ftpHosts = {"127.0.0.1"};
+    dlg.m_gameHosts = {"127.0.0.1"};
+    dlg.m_strFtpRoot = "/tarvo";
+  }
+  void TearDown() override { fs::current_path("/"); }
+
+  void WriteRegistry(const std::string& versionLines) { WriteTextFile(m_registry, RegistryText(m_game, versionLines)); }
+  void PutRemote(const std::string& relative, const std::string& content) { m_ftp->PutFile("tarvo/" + relative, content); }
+  // A ZIP archive on the server holding one file.
+  void PutArchive(const std::string& relative, const std::string& entry, const std::string& content) {
+    std::string local = m_dir / "archive.zip";
+    std::string command = "/usr/bin/python3 -c \"import zipfile,sys; zipfile.ZipFile(sys.argv[1],'w').writestr(sys.argv[2], "
+                          "sys.argv[3])\" '" + local + "' '" + entry + "' '" + content + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    PutRemote(relative, ReadTextFile(local));
+  }
+  std::string Game(const std::string& relative) const { return m_game + "/" + relative; }
+  CPatchClientDlg& Dlg() { return m_harness.Dlg(); }
+  void RunVersionCheck() {
+    VersionCheckThread(&Dlg());
+    Dlg().WaitForWorkers();
+  }
+
+  TempDir m_dir;
+  std::string m_game = m_dir / "game";
+  std::string m_registry = m_dir / "registry.reg";
+  std::unique_ptr<FtpServer> m_ftp;
+  DialogHarness m_harness;
+};
+
+TEST_F(PipelineTest, StartLevelInHundredthsNamesTheList) {
+  PutRemote("PatchInfo/FileList_000.dat", "TarvoPatch 1.3 end\n");
+  PutRemote("PatchInfo/FileList_123.dat", "TarvoPatch 1.3 end\n");
+  Dlg().m_strServerVersion3 = "1.3";
+  RunVersionCheck();  // no level recorded at all: from level 0
+  EXPECT_EQ(m_ftp->CountInLog("<- RETR FileList_000.dat"), 1);
+  EXPECT_TRUE(Dlg().View().IsStartEnabled());
+
+  Dlg().m_btnStart.DisableButton();
+  Dlg().m_strServerVersion3 = "1.3";
+  WriteRegistry("\"Version3\"=dword:3f9d70a4\n");  // 1.23
+  RunVersionCheck();
+  EXPECT_EQ(m_ftp->CountInLog("<- RETR FileList_123.dat"), 1);
+  EXPECT_TRUE(Dlg().View().IsStartEnabled());
+  EXPECT_TRUE(m_harness.StopCodes().empty());
+}
+
+TEST_F(PipelineTest, NothingDueUnlocksStartWithoutAnyFetch) {
+  Dlg().m_strServerVersion1 = "1.0";
+  WriteRegistry("\"Version1\"=dword:3f800000\n");
+  RunVersionCheck();  // the data text is empty: no patch
+  EXPECT_TRUE(Dlg().View().IsStartEnabled());
+  EXPECT_EQ(m_ftp->LoginCount(), 0);
+}
+
+TEST_F(PipelineTest, FailedAgentListLeavesTheLauncherVersionBehind) {
+  PutRemote("TarvoPatch/Tarvo.exe", "#!/bin/sh\n");
+  WriteTextFile(Game("Tarvo.exe"), "old launcher");  // so that the replace step takes no time
+  Dlg().m_strServerVersion1 = "1.1";
+  WriteRegistry("\"Version1\"=dword:3f800000\n");
+  RunVersionCheck();
+  EXPECT_EQ(m_harness.StopCodes(), std::vector<unsigned>{STOP_UNFORESEEN});
+  EXPECT_FLOAT_EQ(e2e::RegistryVersion(m_registry, 1), 1.0f);
+  EXPECT_FALSE(Dlg().View().IsStartEnabled());
+}
+
+TEST_F(PipelineTest, AReleasedListIsNeverFilledOrInstalled) {
+  PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.1 end\nTarvoPatch\\a.zip 5 zip 0\n");
+  Dlg().ClearPatchList();
+  EXPECT_EQ(Dlg().SendMessage(WM_PATCH_LIST, 100, 0), 3);
+  Dlg().WaitForWorkers();
+  EXPECT_EQ(m_ftp->LoginCount(), 0);
+  EXPECT_EQ(Dlg().m_pPatchList, nullptr);
+}
+
+TEST_F(PipelineTest, FailedDownloadOfAnEntryTellsThePlayer) {
+  PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.1 end\nTarvoPatch\\Data\\gone.zip 5 zip 0\n");
+  Dlg().m_bMusicToolClosed = true;
+  fs::create_directories(m_game);
+  WriteTextFile(Game("DownloadMusic.exe"), "#!/bin/sh\ntouch started\n");
+  fs::permissions(Game("DownloadMusic.exe"), fs::perms::owner_all);
+  Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
+  Dlg().WaitForWorkers();
+  EXPECT_EQ(m_harness.StopCodes(), std::vector<unsigned>{STOP_PATCH_DOWNLOAD});
+  EXPECT_EQ(m_harness.Messages(), std::vector<std::string>{"无法下载补丁文件,因此中断执行."});
+  EXPECT_FALSE(fs::exists(Game("Data/gone.zip")));
+  EXPECT_FALSE(Dlg().View().IsStartEnabled());
+  EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(Game("started")));  // the music downloader comes back only after a whole patch
+}
+
+TEST_F(PipelineTest, CompletePatchRecordsTheLevelAndBringsTheMusicDownloaderBack) {
+  PutArchive("TarvoPatch/Data/one.zip", "Data/one.txt", "one");
+  PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.2.3 end\nTarvoPatch\\Data\\one.zip 5 zip 0\n");
+  Dlg().m_bMusicToolClosed = true;
+  WriteTextFile(Game("DownloadMusic.exe"), "#!/bin/sh\ntouch started\n");
+  fs::permissions(Game("DownloadMusic.exe"), fs::perms::owner_all);
+  Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
+  Dlg().WaitForWorkers();
+  EXPECT_TRUE(m_harness.StopCodes().empty());
+  EXPECT_EQ(ReadTextFile(Game("Data/one.txt")), "one");
+  EXPECT_FALSE(fs::exists(Game("Data/one.zip")));
+  EXPECT_FLOAT_EQ(e2e::RegistryVersion(m_registry, 3), 1.23f);
+  EXPECT_TRUE(Dlg().View().IsStartEnabled());
+  for (int i = 0; i < 100 && !fs::exists(Game("started")); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(fs::exists(Game("started")));
+}
+
+TEST_F(PipelineTest, EntriesThatCannotBeInstalledEndTheRunWithTheirMessages) {
+  {  // Not an archive: the download is thrown away.
+    PutRemote("TarvoPatch/Data/bad.zip", "not a zip at all");
+    PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.1 end\nTarvoPatch\\Data\\bad.zip 16 zip 0\n");
+    DialogHarness harness;
+    harness.Dlg().m_strRegKey = Dlg().m_strRegKey;
+    harness.Dlg().m_ftpHosts = Dlg().m_ftpHosts;
+    harness.Dlg().m_strFtpRoot = Dlg().m_strFtpRoot;
+    harness.Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
+    harness.Dlg().WaitForWorkers();
+    EXPECT_EQ(harness.Messages(), (std::vector<std::string>{"Unzip failed..", "无法下载客户端,因此中断执行."}));
+    EXPECT_FALSE(fs::exists(Game("Data/bad.zip")));
+  }
+  {  // The entry's folder is taken by a file.
+    WriteTextFile(Game("Blocked"), "a file, not a folder");
+    PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.1 end\nTarvoPatch\\Blocked\\x.zip 16 zip 0\n");
+    Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
+    Dlg().WaitForWorkers();
+    EXPECT_EQ(m_harness.Messages(), (std::vector<std::string>{"Create Folder failed..", "无法下载客户端,因此中断执行."}));
+    EXPECT_EQ(Dlg().m_pPatchList, nullptr);
+  }
+  EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
+}
+
+}  // namespace
