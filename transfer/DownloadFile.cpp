@@ -44,6 +44,9 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
     return false;
   }
 
+  // Longer names would not fit the name buffer of the transfer.
+  if (std::strlen(remoteName) >= kRemoteNameBuffer) return false;
+
   platform::DeleteFile(local);
   platform::FileHandle file;
   if (!file.Open(local, platform::kGenericWrite, platform::kShareNone, platform::kCreateAlways)) {
@@ -52,47 +55,69 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
   }
 
   std::string remotePath(remoteName);
-  if (remotePath.size() >= kRemoteNameBuffer) return false;
   for (char& c : remotePath) {
     if (c == '\\') c = '/';
   }
 
-  uint64_t remoteSize = 0;
-  bool sizeKnown = false;
-  if (!pConnection->GetFileLength(remotePath, remoteSize, &sizeKnown)) return false;
-  const uint32_t size = static_cast<uint32_t>(remoteSize);
-  if (m_nTotalBytes == 0) m_nTotalBytes = size;
-  const uint32_t totalSize = m_nTotalBytes;
+  // The remote size arrives with the transfer; until it does, nothing on screen changes.
+  class ProgressSink : public FtpReadSink {
+   public:
+    ProgressSink(CPatchClientDlg& dlg, platform::FileHandle& file, const char* shownName)
+        : m_dlg(dlg), m_file(file), m_shownName(shownName) {}
 
-  SetProgressPos(IDC_FILE_PROGRESS, 0);
-  SetDlgItemText(IDC_STATUS, remoteName);
+    void OnStart(uint64_t size, bool sizeKnown) override {
+      m_remoteSize = size;
+      m_sizeKnown = sizeKnown;
+      m_size = static_cast<uint32_t>(size);
+      if (m_dlg.m_nTotalBytes == 0) m_dlg.m_nTotalBytes = m_size;
+      m_totalSize = m_dlg.m_nTotalBytes;
+      m_dlg.SetProgressPos(IDC_FILE_PROGRESS, 0);
+      m_dlg.SetDlgItemText(IDC_STATUS, m_shownName);
+    }
+
+    bool OnData(const char* data, size_t count) override {
+      if (m_file.Write(data, count) != static_cast<int64_t>(count)) {
+        m_writeFailed = true;
+        return false;
+      }
+      m_received += count;
+      // Progress moves in blocks of at most 4096 bytes, whatever the network hands over at once.
+      for (size_t offset = 0; offset < count; offset += kBlockBytes) {
+        uint32_t block = static_cast<uint32_t>(std::min(kBlockBytes, count - offset));
+        m_dlg.m_nDoneBytes += block;
+        m_fileBytes += block;
+        m_dlg.SetDlgItemText(IDC_FILE_BYTES, Decimal(m_fileBytes));
+        m_dlg.SetProgressPos(IDC_FILE_PROGRESS, transfer::BarPosition(m_fileBytes, m_size));
+        m_dlg.SetDlgItemText(IDC_TOTAL_BYTES, Decimal(m_dlg.m_nDoneBytes));
+        m_dlg.SetProgressPos(IDC_TOTAL_PROGRESS, transfer::BarPosition(m_dlg.m_nDoneBytes, m_totalSize));
+      }
+      return true;
+    }
+
+    // The whole file arrived: as many bytes as the server said it has.
+    bool Complete() const { return !m_writeFailed && (!m_sizeKnown || m_received == m_remoteSize); }
+
+   private:
+    CPatchClientDlg& m_dlg;
+    platform::FileHandle& m_file;
+    const char* m_shownName;
+    uint64_t m_remoteSize = 0;
+    bool m_sizeKnown = false;
+    uint32_t m_size = 0;
+    uint32_t m_totalSize = 0;
+    uint64_t m_received = 0;
+    uint32_t m_fileBytes = 0;
+    bool m_writeFailed = false;
+  };
 
   const uint32_t doneBefore = m_nDoneBytes;
-  uint64_t received = 0;
-  uint32_t fileBytes = 0;
-  bool writeFailed = false;
-  bool transferred = pConnection->ReadFile(remotePath, [&](const char* data, size_t count) {
-    if (file.Write(data, count) != static_cast<int64_t>(count)) {
-      writeFailed = true;
-      return false;
-    }
-    received += count;
-    // Progress moves in blocks of at most 4096 bytes, whatever the network hands over at once.
-    for (size_t offset = 0; offset < count; offset += kBlockBytes) {
-      uint32_t block = static_cast<uint32_t>(std::min(kBlockBytes, count - offset));
-      m_nDoneBytes += block;
-      fileBytes += block;
-      SetDlgItemText(IDC_FILE_BYTES, Decimal(fileBytes));
-      SetProgressPos(IDC_FILE_PROGRESS, transfer::BarPosition(fileBytes, size));
-      SetDlgItemText(IDC_TOTAL_BYTES, Decimal(m_nDoneBytes));
-      SetProgressPos(IDC_TOTAL_PROGRESS, transfer::BarPosition(m_nDoneBytes, totalSize));
-    }
-    return true;
-  });
+  ProgressSink sink(*this, file, remoteName);
+  bool transferred = pConnection->ReadFile(remotePath, sink);
 
-  // A transfer that broke off (or came out shorter than the server said) is a failed attempt:
-  // its bytes do not count, and no partial file stays behind under the name.
-  if (!transferred || writeFailed || (sizeKnown && received != remoteSize)) {
+  // A file that could not be opened, or a transfer that broke off (or came out shorter than the
+  // server said), is a failed attempt: its bytes do not count, and no file stays behind under the
+  // name.
+  if (!transferred || !sink.Complete()) {
     m_nDoneBytes = doneBefore;
     file.Close();
     platform::DeleteFile(local);

@@ -55,13 +55,6 @@ std::string EscapeComponents(CURL* curl, const std::string& path, bool trailingS
   return out;
 }
 
-size_t WriteToSink(char* data, size_t size, size_t count, void* userData) {
-  auto* sink = static_cast<const CFtpConnection::DataSink*>(userData);
-  size_t bytes = size * count;
-  if (!sink || !*sink) return bytes;
-  return (*sink)(data, bytes) ? bytes : 0;  // 0 makes libcurl end the transfer with an error
-}
-
 }  // namespace
 
 int FtpPort() {
@@ -115,7 +108,7 @@ bool CFtpConnection::Connect() {
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
   curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteToSink);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CFtpConnection::OnCurlWrite);
   // Passive mode: no CURLOPT_FTPPORT. Binary: libcurl's default (TYPE I).
   m_folderPath.clear();
   m_connected = Perform(UrlFor("", true), false, nullptr);
@@ -136,29 +129,73 @@ bool CFtpConnection::GetFileLength(const std::string& name, uint64_t& size, bool
   if (sizeKnown) *sizeKnown = false;
   if (!m_curl || name.empty()) return false;
   if (!Perform(UrlFor(name, false), false, nullptr)) return false;
-  curl_off_t length = -1;
-  curl_easy_getinfo(static_cast<CURL*>(m_curl), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-  if (length < 0) {
-    // The server does not tell sizes (no SIZE command): the file's presence is all we know.
-    size = 0;
-    return true;
-  }
-  size = static_cast<uint64_t>(length);
-  if (sizeKnown) *sizeKnown = true;
+  bool known = false;
+  SizeOfLastTransfer(size, known);
+  if (sizeKnown) *sizeKnown = known;
   return true;
 }
 
-bool CFtpConnection::ReadFile(const std::string& name, const DataSink& sink) {
-  if (!m_curl || name.empty()) return false;
-  return Perform(UrlFor(name, false), true, &sink);
+void CFtpConnection::SizeOfLastTransfer(uint64_t& size, bool& known) const {
+  curl_off_t length = -1;
+  curl_easy_getinfo(static_cast<CURL*>(m_curl), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+  // A server without the SIZE command leaves it unknown: the file's presence is all we know.
+  known = length >= 0;
+  size = known ? static_cast<uint64_t>(length) : 0;
 }
 
-bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, const DataSink* sink) {
+struct CFtpConnection::ReadState {
+  CFtpConnection* connection;
+  FtpReadSink* sink;
+  bool started;
+};
+
+size_t CFtpConnection::OnCurlWrite(char* data, size_t size, size_t count, void* userData) {
+  auto* state = static_cast<ReadState*>(userData);
+  size_t bytes = size * count;
+  if (!state) return bytes;
+  if (!state->started) {
+    state->started = true;
+    uint64_t length = 0;
+    bool known = false;
+    state->connection->SizeOfLastTransfer(length, known);
+    state->sink->OnStart(length, known);
+  }
+  return state->sink->OnData(data, bytes) ? bytes : 0;  // 0 makes libcurl end the transfer with an error
+}
+
+bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink) {
+  if (!m_curl || name.empty()) return false;
+  ReadState state{this, &sink, false};
+  if (!Perform(UrlFor(name, false), true, &state)) return false;
+  if (!state.started) {  // an empty file: open and read, but no bytes came
+    uint64_t length = 0;
+    bool known = false;
+    SizeOfLastTransfer(length, known);
+    sink.OnStart(length, known);
+  }
+  return true;
+}
+
+bool CFtpConnection::ReadFile(const std::string& name, const DataSink& onData) {
+  class BytesOnly : public FtpReadSink {
+   public:
+    explicit BytesOnly(const DataSink& onData) : m_onData(onData) {}
+    void OnStart(uint64_t, bool) override {}
+    bool OnData(const char* data, size_t count) override { return !m_onData || m_onData(data, count); }
+
+   private:
+    const DataSink& m_onData;
+  };
+  BytesOnly sink(onData);
+  return ReadFile(name, sink);
+}
+
+bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, ReadState* state) {
   CURL* curl = static_cast<CURL*>(m_curl);
   char errorText[CURL_ERROR_SIZE] = {0};
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_NOBODY, bodyWanted ? 0L : 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, const_cast<DataSink*>(sink));
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, state);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
   CURLcode rc = curl_easy_perform(curl);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);

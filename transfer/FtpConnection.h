@@ -11,7 +11,7 @@
 //   if (!connection.Connect()) { ...cannot connect... }
 //   connection.SetCurrentDirectory("/pub/TarvoPatch");   // or relative to the login folder
 //   uint64_t size; if (connection.GetFileLength("sub/file.ext", size)) ...
-//   connection.ReadFile("sub/file.ext", [&](const char* data, size_t n) { ...; return true; });
+//   connection.ReadFile("sub/file.ext", sink);   // sink: an FtpReadSink
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +20,17 @@
 
 // The FTP port: $TARVO_FTP_PORT when it holds a port number, else 21.
 int FtpPort();
+
+// Receives one file: its size once the transfer has started, then its bytes in order.
+class FtpReadSink {
+ public:
+  virtual ~FtpReadSink() = default;
+  // Called once, before the first bytes (and for an empty file too), when the remote file is open.
+  // `sizeKnown` is false for servers that do not tell sizes; `size` is 0 then.
+  virtual void OnStart(uint64_t size, bool sizeKnown) = 0;
+  // Returning false breaks the transfer off.
+  virtual bool OnData(const char* data, size_t count) = 0;
+};
 
 class CFtpConnection {
  public:
@@ -40,9 +51,12 @@ class CFtpConnection {
   // The size of one file; false when it is not there (or is not a plain file). A server that does
   // not tell sizes gives 0 with `*sizeKnown` false.
   bool GetFileLength(const std::string& name, uint64_t& size, bool* sizeKnown = nullptr);
-  // Streams one file in binary to `sink`. False when the file cannot be opened, the transfer
-  // breaks or the sink stops it; what reached the sink until then is all the caller gets.
-  bool ReadFile(const std::string& name, const DataSink& sink);
+  // Streams one file in binary to `sink`. False when the file cannot be opened (the sink then
+  // hears nothing), the transfer breaks or the sink stops it. The size comes with the transfer
+  // itself: asking for it first costs a round trip per file.
+  bool ReadFile(const std::string& name, FtpReadSink& sink);
+  // The same for callers that need only the bytes.
+  bool ReadFile(const std::string& name, const DataSink& onData);
   void Close();
 
   const std::string& Host() const { return m_host; }
@@ -51,7 +65,10 @@ class CFtpConnection {
 
  private:
   std::string UrlFor(const std::string& name, bool isFolder) const;
-  bool Perform(const std::string& url, bool bodyWanted, const DataSink* sink);
+  struct ReadState;
+  static size_t OnCurlWrite(char* data, size_t size, size_t count, void* userData);
+  bool Perform(const std::string& url, bool bodyWanted, ReadState* state);
+  void SizeOfLastTransfer(uint64_t& size, bool& known) const;
 
   std::string m_host;
   int m_port;
