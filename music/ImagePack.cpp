@@ -80,6 +80,7 @@ bool FindPackPicture(IByteSource& pack, std::string_view name, PackPicture& pict
 bool ReadPackPixels(IByteSource& pack, const PackPicture& picture, std::vector<uint16_t>& pixels) {
   const uint64_t count = uint64_t(picture.width) * picture.height;
   if (2 * count > pack.Length() || picture.pixelOffset > pack.Length() - 2 * count) return false;
+  if (2 * count > UINT32_MAX) return false;  // one read call moves at most this much
   std::vector<uint8_t> raw(size_t(2 * count));
   if (count > 0 && pack.ReadAt(picture.pixelOffset, raw.data(), uint32_t(raw.size())) != raw.size()) return false;
   pixels.resize(size_t(count));

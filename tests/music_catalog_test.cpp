@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CatalogTest : public GameFolderTest {
+class MusicCatalogTest : public GameFolderTest {
  protected:
   CPatchClientDlg m_dlg;
 };
@@ -24,7 +24,7 @@ bool Contains(const std::vector<MusicCatalogEntry>& catalog, uint32_t id) {
   return false;
 }
 
-TEST_F(CatalogTest, HeadersOfTheMusicFolderFillTheCatalogue) {
+TEST_F(MusicCatalogTest, HeadersOfTheMusicFolderFillTheCatalogue) {
   WriteFile("Music/zoma7.qkn", MusicFileBytes({.id = 7, .version = 1.5f, .hasThumbnail = 1}));
   WriteFile("Music/OLD7.QKN", MusicFileBytes({.id = 7, .version = 1.25f}));       // same id, other name
   WriteFile("Music/zoma3_1.qkn", MusicFileBytes({.id = 65539, .version = 2.0f}));  // number 3, variant 1
@@ -55,7 +55,7 @@ TEST_F(CatalogTest, HeadersOfTheMusicFolderFillTheCatalogue) {
   EXPECT_EQ(sevens, 2);
 }
 
-TEST_F(CatalogTest, NothingToListLeavesTheCatalogueAsItWas) {
+TEST_F(MusicCatalogTest, NothingToListLeavesTheCatalogueAsItWas) {
   m_dlg.m_musicCatalog = {{5, 1.0f, 0}};
   m_dlg.ScanMusicFolder();  // no music folder
   ASSERT_EQ(m_dlg.m_musicCatalog.size(), 1u);
@@ -68,7 +68,7 @@ TEST_F(CatalogTest, NothingToListLeavesTheCatalogueAsItWas) {
   EXPECT_EQ(m_dlg.m_musicCatalog[0].musicId, 1u);
 }
 
-TEST_F(CatalogTest, FileHeldWithoutSharingIsSkipped) {
+TEST_F(MusicCatalogTest, FileHeldWithoutSharingIsSkipped) {
   WriteFile("Music/zoma1.qkn", MusicFileBytes({.id = 1}));
   WriteFile("Music/zoma2.qkn", MusicFileBytes({.id = 2}));
   CRawFile holder;
@@ -103,7 +103,7 @@ class ScriptedListing : public IFolderListing {
   size_t m_index = 0;
 };
 
-TEST_F(CatalogTest, FailingListingStepIsRetriedABoundedNumberOfTimes) {
+TEST_F(MusicCatalogTest, FailingListingStepIsRetriedABoundedNumberOfTimes) {
   WriteFile("Music/a.qkn", MusicFileBytes({.id = 1}));
   WriteFile("Music/b.qkn", MusicFileBytes({.id = 2}));
   std::vector<MusicCatalogEntry> catalog;

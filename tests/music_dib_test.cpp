@@ -9,7 +9,7 @@ namespace {
 
 uint32_t U32(const uint8_t* p) { return uint32_t(p[0]) | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
-TEST(DibTest, TwentyFourBitImageHasPaddedRowsAndNoColourTable) {
+TEST(DibBlockTest, TwentyFourBitImageHasPaddedRowsAndNoColourTable) {
   CDib dib;
   EXPECT_EQ(dib.GetBitCount(), -1);
   EXPECT_EQ(dib.Width(), 1);
@@ -32,7 +32,7 @@ TEST(DibTest, TwentyFourBitImageHasPaddedRowsAndNoColourTable) {
   EXPECT_EQ(rows[1], b + 40);
 }
 
-TEST(DibTest, EightBitImageCarriesAGreyRampBeforeItsPixels) {
+TEST(DibBlockTest, EightBitImageCarriesAGreyRampBeforeItsPixels) {
   CDib dib;
   ASSERT_TRUE(dib.Create(5, 1, 8));
   ASSERT_EQ(dib.BlockSize(), 1072u);
@@ -51,7 +51,7 @@ TEST(DibTest, EightBitImageCarriesAGreyRampBeforeItsPixels) {
   EXPECT_EQ(rows[0], b + 1064);
 }
 
-TEST(DibTest, SmallBitCountsKeepTableRoomButPixelsFollowTheirShortTable) {
+TEST(DibBlockTest, SmallBitCountsKeepTableRoomButPixelsFollowTheirShortTable) {
   CDib mono;
   ASSERT_TRUE(mono.Create(33, 2, 1));
   EXPECT_EQ(CDib::RowSize(33, 1), 8u);
@@ -62,7 +62,7 @@ TEST(DibTest, SmallBitCountsKeepTableRoomButPixelsFollowTheirShortTable) {
   for (size_t i = 40; i < mono.BlockSize(); ++i) ASSERT_EQ(mono.Block()[i], 0) << "no ramp below 8 bits";
 }
 
-TEST(DibTest, UnusableSizesLeaveTheImageEmpty) {
+TEST(DibBlockTest, UnusableSizesLeaveTheImageEmpty) {
   CDib dib;
   EXPECT_FALSE(dib.Create(-1, 4, 24));
   EXPECT_FALSE(dib.Create(4, 4, 0));

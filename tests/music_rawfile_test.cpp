@@ -11,9 +11,9 @@ using namespace musictest;
 
 namespace {
 
-class RawFileTest : public GameFolderTest {};
+class MusicRawFileTest : public GameFolderTest {};
 
-TEST_F(RawFileTest, ReadsStopAtTheEndAndNothingWorksWithoutAFile) {
+TEST_F(MusicRawFileTest, ReadsStopAtTheEndAndNothingWorksWithoutAFile) {
   WriteFile("data.bin", Bytes(100, 0x5A));
   CRawFile file;
   char buffer[300] = {};
@@ -30,7 +30,7 @@ TEST_F(RawFileTest, ReadsStopAtTheEndAndNothingWorksWithoutAFile) {
   EXPECT_EQ(file.Read(buffer, 10), 0u);
 }
 
-TEST_F(RawFileTest, WriteModesTruncateKeepOrAppend) {
+TEST_F(MusicRawFileTest, WriteModesTruncateKeepOrAppend) {
   WriteFile("song.qkn", Bytes{1, 2, 3, 4});
   CRawFile file;
   file.OpenWrite("song.qkn", 0);
@@ -54,7 +54,7 @@ TEST_F(RawFileTest, WriteModesTruncateKeepOrAppend) {
   file.Close();
 }
 
-TEST_F(RawFileTest, OpenClosesTheFileAlreadyHeld) {
+TEST_F(MusicRawFileTest, OpenClosesTheFileAlreadyHeld) {
   WriteFile("a.bin", Bytes{1});
   WriteFile("b.bin", Bytes{2});
   CRawFile writer;
@@ -67,7 +67,7 @@ TEST_F(RawFileTest, OpenClosesTheFileAlreadyHeld) {
   reader.Close();
 }
 
-TEST_F(RawFileTest, FileOpenedForWritingCannotBeReadHereOrInAnotherProcess) {
+TEST_F(MusicRawFileTest, FileOpenedForWritingCannotBeReadHereOrInAnotherProcess) {
   WriteFile("held.qkn", Bytes(10, 1));
   {
     CRawFile writer, reader, secondReader;

@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class ThumbnailTest : public GameFolderTest {
+class MusicThumbnailTest : public GameFolderTest {
  protected:
   void WritePack(const std::vector<PackPictureSpec>& pictures) { WriteFile("Image/Interface1.zpi", ImagePackBytes(pictures)); }
   void WritePackBytes(const Bytes& bytes) { WriteFile("Image/Interface1.zpi", bytes); }
@@ -26,7 +26,7 @@ class ThumbnailTest : public GameFolderTest {
   CPatchClientDlg m_dlg;
 };
 
-TEST_F(ThumbnailTest, EightyByEightyPictureIsAppendedAndOnlyTheThumbnailFieldsChange) {
+TEST_F(MusicThumbnailTest, EightyByEightyPictureIsAppendedAndOnlyTheThumbnailFieldsChange) {
   PackPictureSpec picture{"smi_42.QKS", 80, 80, {}};
   for (int y = 0; y < 80; ++y)
     for (int x = 0; x < 80; ++x) picture.pixels.push_back(uint16_t((y % 32) << 10 | (x % 32)));
@@ -73,7 +73,7 @@ TEST_F(ThumbnailTest, EightyByEightyPictureIsAppendedAndOnlyTheThumbnailFieldsCh
   }
 }
 
-TEST_F(ThumbnailTest, PixelsWidenEachChannelToTheTopFiveBitsInBlueGreenRedOrder) {
+TEST_F(MusicThumbnailTest, PixelsWidenEachChannelToTheTopFiveBitsInBlueGreenRedOrder) {
   WritePack({PackPictureSpec{"SMI_5.qks", 5, 1, {0x7FFF, 0x001F, 0x7C00, 0x03E0, 0x8000}}});
   fs::path music = WriteMusic("zoma5.qkn", {.id = 5});
   ASSERT_EQ(m_dlg.EmbedThumbnail(5), 1);
@@ -82,7 +82,7 @@ TEST_F(ThumbnailTest, PixelsWidenEachChannelToTheTopFiveBitsInBlueGreenRedOrder)
   EXPECT_EQ(pixels, (Bytes{0xF8, 0xF8, 0xF8, 0xF8, 0, 0, 0, 0, 0xF8, 0, 0xF8, 0, 0, 0, 0}));
 }
 
-TEST_F(ThumbnailTest, RowsAreUnpaddedAndStoredBottomFirst) {
+TEST_F(MusicThumbnailTest, RowsAreUnpaddedAndStoredBottomFirst) {
   PackPictureSpec picture{"SMI_6.qks", 6, 2, {}};
   picture.pixels.assign(6, 0x001F);                     // top row blue
   picture.pixels.insert(picture.pixels.end(), 6, 0x7C00);  // bottom row red
@@ -100,7 +100,7 @@ TEST_F(ThumbnailTest, RowsAreUnpaddedAndStoredBottomFirst) {
   }
 }
 
-TEST_F(ThumbnailTest, VariantIdUsesVariantNamesForPictureAndFile) {
+TEST_F(MusicThumbnailTest, VariantIdUsesVariantNamesForPictureAndFile) {
   const uint32_t id = 7 | 2u << 16;
   WritePack({SolidPicture("SMI_7.qks", 1, 1, 0x001F), SolidPicture("SMI_7_2.qks", 1, 1, 0x7C00)});
   fs::path plain = WriteMusic("zoma7.qkn", {.id = 7});
@@ -112,7 +112,7 @@ TEST_F(ThumbnailTest, VariantIdUsesVariantNamesForPictureAndFile) {
   EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), (Bytes{0, 0, 0xF8}));
 }
 
-TEST_F(ThumbnailTest, BitmapOverwritesWhateverLiesBehindTheLastBlock) {
+TEST_F(MusicThumbnailTest, BitmapOverwritesWhateverLiesBehindTheLastBlock) {
   WritePack({SolidPicture("SMI_9.qks", 2, 2, 0x7FFF)});
   fs::path music = WriteMusic("zoma9.qkn", {.id = 9, .bodySize = 700, .lastBlockOffset = 400, .lastBlockSize = 100});
   const Bytes before = ReadFile(music);
@@ -123,7 +123,7 @@ TEST_F(ThumbnailTest, BitmapOverwritesWhateverLiesBehindTheLastBlock) {
   EXPECT_EQ(Bytes(after.begin() + 500 + 66, after.end()), Bytes(before.begin() + 500 + 66, before.end()));
 }
 
-TEST_F(ThumbnailTest, NothingIsWrittenWithoutAUsablePicture) {
+TEST_F(MusicThumbnailTest, NothingIsWrittenWithoutAUsablePicture) {
   WritePack({SolidPicture("SMI_1.qks", 2, 2, 0x7FFF), PackPictureSpec{"SMI_2.qks", 1, 1, {0}, 0x0556},
              PackPictureSpec{"SMI_3.qks", 1, 1, {0}, 0x0555, 0}});
   std::vector<fs::path> files;
@@ -141,7 +141,7 @@ TEST_F(ThumbnailTest, NothingIsWrittenWithoutAUsablePicture) {
   EXPECT_EQ(m_dlg.EmbedThumbnail(1), 0) << "no pack";
 }
 
-TEST_F(ThumbnailTest, MusicFilesThatCannotTakeAThumbnailAreLeftAlone) {
+TEST_F(MusicThumbnailTest, MusicFilesThatCannotTakeAThumbnailAreLeftAlone) {
   WritePack({SolidPicture("SMI_1.qks", 2, 2, 0x7FFF), SolidPicture("SMI_2.qks", 2, 2, 0x7FFF),
              SolidPicture("SMI_3.qks", 2, 2, 0x7FFF), SolidPicture("SMI_4.qks", 2, 2, 0x7FFF),
              SolidPicture("SMI_5.qks", 2, 2, 0x7FFF)});
@@ -163,7 +163,7 @@ TEST_F(ThumbnailTest, MusicFilesThatCannotTakeAThumbnailAreLeftAlone) {
   EXPECT_EQ(m_dlg.EmbedThumbnail(6), 0) << "no music file";
 }
 
-TEST_F(ThumbnailTest, PackWhoseNumbersDoNotFitItsLengthGivesNoThumbnail) {
+TEST_F(MusicThumbnailTest, PackWhoseNumbersDoNotFitItsLengthGivesNoThumbnail) {
   fs::path music = WriteMusic("zoma1.qkn", {.id = 1});
   const Bytes before = ReadFile(music);
   const Bytes good = ImagePackBytes({SolidPicture("SMI_1.qks", 2, 2, 0x7FFF)});
@@ -189,7 +189,7 @@ TEST_F(ThumbnailTest, PackWhoseNumbersDoNotFitItsLengthGivesNoThumbnail) {
   EXPECT_EQ(m_dlg.EmbedThumbnail(1), 1);
 }
 
-TEST_F(ThumbnailTest, EmbedMissingThumbnailsVisitsOnlyEntriesWithoutOne) {
+TEST_F(MusicThumbnailTest, EmbedMissingThumbnailsVisitsOnlyEntriesWithoutOne) {
   WritePack({SolidPicture("SMI_1.qks", 1, 1, 0x7FFF), SolidPicture("SMI_2.qks", 1, 1, 0x7FFF)});
   fs::path without = WriteMusic("zoma1.qkn", {.id = 1, .hasThumbnail = 0});
   fs::path with = WriteMusic("zoma2.qkn", {.id = 2, .hasThumbnail = 0});
