@@ -46,7 +46,7 @@ inline Bytes ReadFile(const std::filesystem::path& path) {
 
 // A music file: the 300-byte header, then `bodySize` bytes of a recognisable pattern. The last data
 // block ends where the file ends unless the caller moves it.
-struct MusicFileSpec {
+struct MusicFileLayout {
   uint32_t id = 1;
   float version = 1.0f;
   uint8_t hasThumbnail = 0;
@@ -55,20 +55,20 @@ struct MusicFileSpec {
   uint32_t lastBlockSize = 400;
 };
 
-inline Bytes MusicFileBytes(const MusicFileSpec& spec) {
-  Bytes b(kMusicHeaderSize + spec.bodySize);
+inline Bytes MusicFileBytes(const MusicFileLayout& layout) {
+  Bytes b(kMusicHeaderSize + layout.bodySize);
   for (size_t i = 0; i < b.size(); ++i) b[i] = uint8_t(i * 7 + 3);  // every header byte is distinct-ish
-  PutU32(b, 0, spec.id);
-  b[99] = spec.hasThumbnail;
+  PutU32(b, 0, layout.id);
+  b[99] = layout.hasThumbnail;
   PutU32(b, 100, 0);
-  PutU32(b, 104, FloatBits(spec.version));
-  PutU32(b, 268, spec.lastBlockSize);
-  PutU32(b, 296, spec.lastBlockOffset);
+  PutU32(b, 104, FloatBits(layout.version));
+  PutU32(b, 268, layout.lastBlockSize);
+  PutU32(b, 296, layout.lastBlockOffset);
   return b;
 }
 
 // One picture of an image pack.
-struct PackPictureSpec {
+struct PackPictureLayout {
   std::string name;
   uint16_t width = 0;
   uint16_t height = 0;
@@ -78,11 +78,11 @@ struct PackPictureSpec {
 };
 
 // Header (count at 4), the pictures back to back, then the directory of 152-byte entries.
-inline Bytes ImagePackBytes(const std::vector<PackPictureSpec>& pictures) {
+inline Bytes ImagePackBytes(const std::vector<PackPictureLayout>& pictures) {
   Bytes b(16, 0xAB);
   PutU32(b, 4, uint32_t(pictures.size()));
   std::vector<uint32_t> offsets;
-  for (const PackPictureSpec& p : pictures) {
+  for (const PackPictureLayout& p : pictures) {
     size_t at = b.size();
     offsets.push_back(uint32_t(at));
     b.resize(at + 28, 0xCD);
@@ -101,8 +101,8 @@ inline Bytes ImagePackBytes(const std::vector<PackPictureSpec>& pictures) {
   return b;
 }
 
-inline PackPictureSpec SolidPicture(const std::string& name, uint16_t w, uint16_t h, uint16_t pixel) {
-  return PackPictureSpec{name, w, h, std::vector<uint16_t>(size_t(w) * h, pixel)};
+inline PackPictureLayout SolidPicture(const std::string& name, uint16_t w, uint16_t h, uint16_t pixel) {
+  return PackPictureLayout{name, w, h, std::vector<uint16_t>(size_t(w) * h, pixel)};
 }
 
 // A fresh folder that is the current directory for the test's duration, as the game folder is.

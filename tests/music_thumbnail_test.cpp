@@ -13,11 +13,11 @@ namespace {
 
 class MusicThumbnailTest : public GameFolderTest {
  protected:
-  void WritePack(const std::vector<PackPictureSpec>& pictures) { WriteFile("Image/Interface1.zpi", ImagePackBytes(pictures)); }
+  void WritePack(const std::vector<PackPictureLayout>& pictures) { WriteFile("Image/Interface1.zpi", ImagePackBytes(pictures)); }
   void WritePackBytes(const Bytes& bytes) { WriteFile("Image/Interface1.zpi", bytes); }
-  fs::path WriteMusic(const std::string& name, const MusicFileSpec& spec) {
+  fs::path WriteMusic(const std::string& name, const MusicFileLayout& layout) {
     fs::path path = fs::path("Music") / name;
-    WriteFile(path, MusicFileBytes(spec));
+    WriteFile(path, MusicFileBytes(layout));
     return path;
   }
   // The appended bitmap of a music file whose thumbnail went to `place`.
@@ -27,7 +27,7 @@ class MusicThumbnailTest : public GameFolderTest {
 };
 
 TEST_F(MusicThumbnailTest, EightyByEightyPictureIsAppendedAndOnlyTheThumbnailFieldsChange) {
-  PackPictureSpec picture{"smi_42.QKS", 80, 80, {}};
+  PackPictureLayout picture{"smi_42.QKS", 80, 80, {}};
   for (int y = 0; y < 80; ++y)
     for (int x = 0; x < 80; ++x) picture.pixels.push_back(uint16_t((y % 32) << 10 | (x % 32)));
   WritePack({SolidPicture("SMI_41.qks", 2, 2, 0x7FFF), picture, SolidPicture("SMI_43.qks", 1, 1, 0)});
@@ -74,7 +74,7 @@ TEST_F(MusicThumbnailTest, EightyByEightyPictureIsAppendedAndOnlyTheThumbnailFie
 }
 
 TEST_F(MusicThumbnailTest, PixelsWidenEachChannelToTheTopFiveBitsInBlueGreenRedOrder) {
-  WritePack({PackPictureSpec{"SMI_5.qks", 5, 1, {0x7FFF, 0x001F, 0x7C00, 0x03E0, 0x8000}}});
+  WritePack({PackPictureLayout{"SMI_5.qks", 5, 1, {0x7FFF, 0x001F, 0x7C00, 0x03E0, 0x8000}}});
   fs::path music = WriteMusic("zoma5.qkn", {.id = 5});
   ASSERT_EQ(m_dlg.EmbedThumbnail(5), 1);
   const Bytes bmp = BitmapAt(ReadFile(music), 1000);
@@ -83,7 +83,7 @@ TEST_F(MusicThumbnailTest, PixelsWidenEachChannelToTheTopFiveBitsInBlueGreenRedO
 }
 
 TEST_F(MusicThumbnailTest, RowsAreUnpaddedAndStoredBottomFirst) {
-  PackPictureSpec picture{"SMI_6.qks", 6, 2, {}};
+  PackPictureLayout picture{"SMI_6.qks", 6, 2, {}};
   picture.pixels.assign(6, 0x001F);                     // top row blue
   picture.pixels.insert(picture.pixels.end(), 6, 0x7C00);  // bottom row red
   WritePack({picture});
@@ -124,8 +124,8 @@ TEST_F(MusicThumbnailTest, BitmapOverwritesWhateverLiesBehindTheLastBlock) {
 }
 
 TEST_F(MusicThumbnailTest, NothingIsWrittenWithoutAUsablePicture) {
-  WritePack({SolidPicture("SMI_1.qks", 2, 2, 0x7FFF), PackPictureSpec{"SMI_2.qks", 1, 1, {0}, 0x0556},
-             PackPictureSpec{"SMI_3.qks", 1, 1, {0}, 0x0555, 0}});
+  WritePack({SolidPicture("SMI_1.qks", 2, 2, 0x7FFF), PackPictureLayout{"SMI_2.qks", 1, 1, {0}, 0x0556},
+             PackPictureLayout{"SMI_3.qks", 1, 1, {0}, 0x0555, 0}});
   std::vector<fs::path> files;
   for (uint32_t id : {2u, 3u, 4u, 1u | 1u << 16}) files.push_back(WriteMusic(MusicFilePath(id).substr(6), {.id = id}));
   std::vector<Bytes> before;
