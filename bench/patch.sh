@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 repo=$(pwd)
 runs="${1:-5}"
 build="${TARVO_BUILD_DIR:-build}"
-client="$repo/$build/TarvoPatchClient"
+case "$build" in /*) client="$build/TarvoPatchClient" ;; *) client="$repo/$build/TarvoPatchClient" ;; esac
 [ -x "$client" ] || { echo "build the client first: cmake --build $build" >&2; exit 1; }
 
 work="${BENCH_DIR:-$(mktemp -d /tmp/tarvo-bench-XXXXXX)}"
