@@ -42,10 +42,11 @@ TEST_F(SessionTest, AnswersEachFrameThatPassesItsTestAndWaitsOnStart) {
   ClientProcess client;
   StartClient(client, server.Port());
   ASSERT_TRUE(client.WaitForStdout("Ready", kWaitMs)) << client.Stderr();
-  EXPECT_EQ(server.ReceivedTypes(), "0 4 9 2");
   EXPECT_TRUE(client.Running());
   CancelAndExpectCleanEnd(client);
   EXPECT_EQ(client.Stderr(), "");
+  ASSERT_TRUE(server.WaitForLog("close", kWaitMs));
+  EXPECT_EQ(server.ReceivedTypes(), "0 4 9 2");
 }
 
 TEST_F(SessionTest, FramesThatFailTheirTestsAreNotAnswered) {
@@ -65,8 +66,10 @@ TEST_F(SessionTest, FramesThatFailTheirTestsAreNotAnswered) {
     ClientProcess client;
     StartClient(client, server.Port());
     ASSERT_TRUE(client.WaitForStdout("Ready", kWaitMs)) << c.config << client.Stderr();
-    EXPECT_EQ(server.ReceivedTypes(), c.expected) << c.config;
     CancelAndExpectCleanEnd(client);
+    // The server has read everything the client sent once it has seen the client close.
+    ASSERT_TRUE(server.WaitForLog("close", kWaitMs));
+    EXPECT_EQ(server.ReceivedTypes(), c.expected) << c.config;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +17,18 @@ extern char** environ;
 
 namespace {
 int g_counter = 0;
+
+// Clients started by one test program share a runtime folder, and so their single-instance lock,
+// with each other but not with clients of other test programs running at the same time.
+const std::string& TestRuntimeDir() {
+  static const std::string dir = [] {
+    std::string path = "/tmp/tarvo-runtime-" + std::to_string(getpid());
+    mkdir(path.c_str(), 0700);
+    return path;
+  }();
+  return dir;
 }
+}  // namespace
 
 ClientProcess::~ClientProcess() {
   if (m_pid > 0 && Running()) {
@@ -44,11 +56,13 @@ bool ClientProcess::Start(const std::vector<std::string>& args, const std::map<s
   std::vector<char*> argv;
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
+  const std::string runtimeDir = TestRuntimeDir();
   m_pid = fork();
   if (m_pid == 0) {
     dup2(in[0], 0);
     dup2(out, 1);
     dup2(err, 2);
+    setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
     for (auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
     if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
     sigset_t none;
