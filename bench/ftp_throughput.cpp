@@ -2,7 +2,7 @@
 //
 // Downloads the same file (512 MiB unless the first argument gives MiB) alternately with the
 // client's shared fetch procedure (console front end attached, so every block updates the view
-// model it draws) and with `curl`, several times (second argument, default 5), and prints the
+// model it draws) and with `curl`, several times (second argument, default 9), and prints the
 // median of the per-round ratios client/curl. Not a test: nothing is asserted.
 #include <spawn.h>
 #include <sys/resource.h>
@@ -104,7 +104,7 @@ double Median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
   const uint64_t mebibytes = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 512;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 9;
   const uint64_t bytes = mebibytes << 20;
 
   // Both downloads land in memory when it can hold them, so that the disk's write-back stalls
