@@ -34,7 +34,8 @@ int CPatchClientDlg::DoModal() {
 }
 
 void CPatchClientDlg::OnDestroy() {
-  m_pPatchList.reset();
+  // A worker still walking the list (Cancel during a patch) keeps it; the process ends next anyway.
+  if (!WorkersRunning()) m_pPatchList.reset();
   ZoNet_ShutDown();
 }
 
@@ -97,6 +98,11 @@ void CPatchClientDlg::BeginThread(unsigned (*proc)(void*)) {
     --m_nWorkers;
     m_workerDone.notify_all();  // under the lock: the dialog may go away as soon as it is released
   }).detach();
+}
+
+bool CPatchClientDlg::WorkersRunning() {
+  std::lock_guard<std::mutex> lock(m_workerMutex);
+  return m_nWorkers > 0;
 }
 
 void CPatchClientDlg::WaitForWorkers() {

@@ -70,6 +70,7 @@ class CPatchClientDlg {
   void BeginThread(unsigned (*proc)(void*));
   // Waits until every worker thread started by BeginThread has returned.
   void WaitForWorkers();
+  bool WorkersRunning();
 
   // ---- command line (app/) ----
   bool ReadServerList();
