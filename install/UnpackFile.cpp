@@ -94,6 +94,7 @@ int CPatchClientDlg::UnpackFile(const char* packedFile) {
     paths.push_back(std::move(*name));
   }
 
+  platform::ScopedPathCache folderListings;  // archives write many files into few folders
   std::string madeFolder;
   bool anyFolderMade = false;
   for (int i = 0; i < reader.GetEntryCount(); ++i) {

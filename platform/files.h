@@ -22,6 +22,24 @@ constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 // matched without regard to ASCII case. Components that do not exist are kept as written.
 std::string ResolvePath(std::string_view path);
 
+// Within its scope on the creating thread, resolution remembers each folder's listing instead of
+// reading it again for every missing name, which makes writing many files into the same folders
+// linear instead of quadratic. Names that resolution hands out as missing are remembered too, so
+// that a later name differing only in case maps to the same file. Entries that other threads or
+// processes make meanwhile in a listed folder are not seen in their other cases.
+class ScopedPathCache {
+ public:
+  ScopedPathCache();
+  ~ScopedPathCache();
+  ScopedPathCache(const ScopedPathCache&) = delete;
+  ScopedPathCache& operator=(const ScopedPathCache&) = delete;
+  struct Listings;
+
+ private:
+  Listings* m_listings;
+  Listings* m_previous;
+};
+
 // A network path (\\server\share...). This system has none, so the functions that create, open,
 // move or delete refuse them rather than let them land at the root of the local tree.
 bool IsNetworkPath(std::string_view path);

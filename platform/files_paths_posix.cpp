@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -20,6 +21,13 @@ bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+std::string AsciiLowered(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lowered;
 }
 
 bool Exists(const std::string& native) {
@@ -46,6 +54,46 @@ bool FindNoCase(const std::string& folder, std::string_view component, std::stri
 
 }  // namespace
 
+// Folder (as resolved, with its trailing '/') -> lowered name -> the name to use.
+struct ScopedPathCache::Listings {
+  std::unordered_map<std::string, std::unordered_map<std::string, std::string>> folders;
+};
+
+namespace {
+
+thread_local ScopedPathCache::Listings* t_listings = nullptr;
+
+// The name to use for `component` in `folder` when it does not exist with its exact case.
+bool FindNoCaseCached(const std::string& folder, std::string_view component, std::string* found) {
+  if (!t_listings) return FindNoCase(folder, component, found);
+  auto [it, added] = t_listings->folders.try_emplace(folder);
+  auto& names = it->second;
+  if (added) {
+    if (DIR* dir = opendir(folder.empty() ? "." : folder.c_str())) {
+      while (dirent* entry = readdir(dir)) {
+        std::string name(entry->d_name);
+        auto [slot, fresh] = names.try_emplace(AsciiLowered(name), name);
+        if (!fresh && name < slot->second) slot->second = name;
+      }
+      closedir(dir);
+    }
+  }
+  auto [slot, fresh] = names.try_emplace(AsciiLowered(component), std::string(component));
+  // A name remembered as handed out keeps later variants of it on the same spelling.
+  if (fresh || slot->second == component) return false;
+  *found = slot->second;
+  return true;
+}
+
+}  // namespace
+
+ScopedPathCache::ScopedPathCache() : m_listings(new Listings), m_previous(t_listings) { t_listings = m_listings; }
+
+ScopedPathCache::~ScopedPathCache() {
+  t_listings = m_previous;
+  delete m_listings;
+}
+
 std::string ResolvePath(std::string_view path) {
   std::string result;
   size_t pos = 0;
@@ -64,7 +112,7 @@ std::string ResolvePath(std::string_view path) {
         result = candidate;
       } else if (resolving && !Exists(candidate)) {
         std::string found;
-        if (FindNoCase(result, component, &found)) {
+        if (FindNoCaseCached(result, component, &found)) {
           result += found;
         } else {
           result = candidate;

@@ -57,7 +57,8 @@ TEST_F(UnpackTest, PythonArchivesWithEverySizeAndMethod) {
     (b'b.bin', bytes(range(256)) * 20000 + b'tail', 0, False),
     (b'zero8', b'', 8, False), (b'zero0', b'', 0, False),
     (b'Nested/x/y/z.txt', b'z', 8, False),
-    (b'dup.txt', b'first', 8, False), (b'dup.txt', b'second', 0, False)])");
+    (b'dup.txt', b'first', 8, False), (b'dup.txt', b'second', 0, False),
+    (b'Case.txt', b'first', 8, False), (b'CASE.TXT', b'second', 8, False)])");
   EXPECT_EQ(Unpack(m_root / "p.zip"), 1);
   std::string expected;
   for (int i = 0; i < 20000; ++i)
@@ -69,6 +70,8 @@ TEST_F(UnpackTest, PythonArchivesWithEverySizeAndMethod) {
   EXPECT_TRUE(fs::is_regular_file("zero0") && fs::file_size("zero0") == 0);
   EXPECT_EQ(ReadText("Nested/x/y/z.txt"), "z");
   EXPECT_EQ(ReadText("dup.txt"), "second");  // the later entry wins
+  EXPECT_EQ(ReadText("Case.txt"), "second");  // even when its name differs in case
+  EXPECT_FALSE(fs::exists("CASE.TXT"));
 }
 
 TEST_F(UnpackTest, ReplacesReadOnlyTargetsAndSkipsUnwritableOnes) {

@@ -64,6 +64,16 @@ TEST_F(FilesTest, ResolvesEachComponentWithoutRegardToCase) {
   EXPECT_FALSE(SetCurrentDirectory("nowhere"));
 }
 
+TEST_F(FilesTest, CachedListingsKeepCaseVariantsOnOneName) {
+  Write("Data/Old.txt", "x");
+  platform::ScopedPathCache cache;
+  EXPECT_EQ(ResolvePath("data\\OLD.TXT"), "Data/Old.txt");
+  EXPECT_EQ(ResolvePath("DATA\\new.txt"), "Data/new.txt");
+  EXPECT_EQ(ResolvePath("data\\NEW.TXT"), "Data/new.txt");  // handed out before, not yet made
+  Write("Data/new.txt", "y");
+  EXPECT_EQ(ResolvePath("Data\\New.Txt"), "Data/new.txt");
+}
+
 TEST_F(FilesTest, ReadOnlyFilesRefuseWritersAndDeletionEvenForRoot) {
   Write("ro.txt", "keep");
   ASSERT_TRUE(SetFileAttributes("RO.TXT", kFileAttributeReadOnly));
