@@ -87,6 +87,9 @@ void CPatchClientDlg::OnStartGame(int) {
       WriteRegFloat(names[i], static_cast<float>(std::atof(serverTexts[i]->c_str())));
     }
   }
+  // The game is named relative to the game folder; a worker may have left another folder current.
+  std::string gameFolder;
+  if (ReadDefaultDir(m_strRegKey, gameFolder, nullptr)) platform::SetCurrentDirectory(gameFolder);
   platform::SpawnNoWait("Zobi.exe", gamelaunch::BuildGameArguments(*this, gamelaunch::LookUpIPv4));
   ReportStop(STOP_DONE);
 }
