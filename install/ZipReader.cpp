@@ -93,7 +93,7 @@ std::string_view CZipReader::GetEntryNameBytes(int index) const {
 void CZipReader::GetEntryName(int index, char* dest) const {
   if (!dest) return;
   std::string_view name = GetEntryNameBytes(index);
-  std::memcpy(dest, name.data(), name.size());
+  if (!name.empty()) std::memcpy(dest, name.data(), name.size());
   dest[name.size()] = '\0';
 }
 
