@@ -27,10 +27,15 @@ class StreamCloser {
 // A fresh file beside `target` for the entry's bytes. It takes the target's name only once the
 // entry is complete and verified, so a broken entry never replaces a good file.
 std::string CreatePartFile(const std::string& target, platform::FileHandle& handle) {
-  for (int attempt = 0; attempt < 16; ++attempt) {
+  auto create = [&handle](const std::string& part) {
+    return handle.Open(part, platform::kGenericWrite, platform::kShareNone, platform::kCreateNew);
+  };
+  for (int attempt = 0; attempt < 4; ++attempt) {
     std::string part = target + ".part" + std::to_string(attempt) + "_";
-    if (handle.Open(part, platform::kGenericWrite, platform::kShareNone, platform::kCreateNew)) return part;
+    if (create(part)) return part;
     if (!platform::FileExists(part)) break;  // not a name clash: the folder refuses new files
+    // A leftover of an unpack that was killed; one still held open belongs to a running unpack.
+    if (platform::DeleteFile(part) && create(part)) return part;
   }
   return std::string();
 }

@@ -79,6 +79,7 @@ TEST_F(UnpackTest, ReplacesReadOnlyTargetsAndSkipsUnwritableOnes) {
     (b'Folder', b'new', 0, False), (b'last.txt', b'last', 8, False)])");
   WriteText("ro.txt", "old");
   ASSERT_TRUE(platform::SetFileAttributes("ro.txt", platform::kFileAttributeReadOnly));
+  WriteText("ro.txt.part0_", "left by a killed unpack");
   WriteText("busy.exe", "running");
   fs::create_directory("Folder");
   platform::FileHandle running;  // a running program's image cannot be replaced
