@@ -1,4 +1,6 @@
-#include <sys/stat.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 #include "app/PatchClientDlg.h"
 #include "install/ZipReader.h"
@@ -72,6 +74,24 @@ TEST_F(UnpackTest, PythonArchivesWithEverySizeAndMethod) {
   EXPECT_EQ(ReadText("dup.txt"), "second");  // the later entry wins
   EXPECT_EQ(ReadText("Case.txt"), "second");  // even when its name differs in case
   EXPECT_FALSE(fs::exists("CASE.TXT"));
+}
+
+TEST_F(UnpackTest, MemoryDoesNotGrowWithTheEntrySize) {
+  MakeZip(m_root / "big.zip", "[(b'big.bin', bytes(192 << 20), 8, False)]");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    int result = m_dlg.UnpackFile((m_root / "big.zip").c_str());
+    getrusage(RUSAGE_SELF, &after);
+    _exit(result != 1 ? 2 : (after.ru_maxrss - before.ru_maxrss) > 32 * 1024 ? 3 : 0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: unpack failed, 3: peak memory grew by more than 32 MiB";
+  EXPECT_EQ(fs::file_size("big.bin"), 192u << 20);
 }
 
 TEST_F(UnpackTest, ReplacesReadOnlyTargetsAndSkipsUnwritableOnes) {
