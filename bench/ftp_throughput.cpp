@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
   double clientCpu = 0, curlCpu = 0;
   auto runClient = [&]() -> double {
     QuietStdout quiet;
-    if (!getenv("BENCH_NO_CONSOLE")) console.Attach(dlg);
+    console.Attach(dlg);
     auto start = Clock::now();
     double cpuStart = ThreadCpuSeconds();
     bool ok = RunFetch(dlg, plan);
@@ -191,7 +191,6 @@ int main(int argc, char** argv) {
                 round + 1, client, mebibytes / client, clientCpu, curl, mebibytes / curl, curlCpu, ratio);
   }
 
-  if (getenv("BENCH_LOG")) std::printf("%s", server.Log().c_str());
   dlg.PostQuitMessage();
   loop.join();
   platform::SetCurrentDirectory("/");
