@@ -14,6 +14,8 @@ std::vector<std::string> RecordingFrontEnd::Messages() const {
 }
 
 DialogHarness::DialogHarness() : m_dlg(std::make_unique<CPatchClientDlg>(&m_frontEnd)) {
+  // The bars as the window's initialisation leaves them.
+  for (int bar : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS}) m_dlg->View().SetBarRange(bar, 0, 1000);
   m_loopThread = std::thread([this] { m_dlg->Loop().Run(); });
   // The loop must have taken its thread before a test sends to it.
   m_dlg->Loop().Invoke([] {});
