@@ -28,8 +28,8 @@ if [ ! -f "$world/bench_order.txt" ]; then
   rm -rf "$world"
   /usr/bin/python3 tools/make_demo_world.py --out "$world" --bench-archives "${BENCH_ARCHIVES:-40}" \
     --bench-mib "${BENCH_MIB:-300}" >/dev/null
+  cp "$world/registry.reg" "$world/registry.pristine"
 fi
-cp "$world/registry.reg" "$work/registry.orig"
 
 /usr/bin/python3 tests/support/ftp_server.py --root "$world/ftp" --log /dev/null > "$work/ftp.out" 2>&1 &
 pids+=($!)
@@ -47,7 +47,7 @@ echo "archives: $(wc -l < "$world/bench_order.txt"), $((total / 1048576)) MiB; F
 
 reset_game() {
   rm -rf "$world/game/Bench" "$world/game/TempList.dat"
-  cp "$work/registry.orig" "$world/registry.reg"
+  cp "$world/registry.pristine" "$world/registry.reg"
   sync
 }
 
@@ -57,7 +57,8 @@ run_client() {
   # No input: once the patch is in and Start unlocks, the end of input cancels and the run ends.
   TARVO_REGISTRY="$world/registry.reg" TARVO_FTP_PORT="$ftp_port" TARVO_UI=console \
     "$client" 1 127.0.0.1 "$patch_port" < /dev/null > "$work/client.out" 2> "$work/client.err"
-  if ! grep -q '"Version3"=dword:3f8ccccd' "$world/registry.reg"; then
+  if ! grep -q '"Version3"=dword:3f8ccccd' "$world/registry.reg" ||
+     [ "$(ls "$world/game/Bench" | wc -l)" -ne "$(wc -l < "$world/bench_order.txt")" ]; then
     echo "the client's run did not complete:" >&2
     cat "$work/client.err" >&2
     exit 1
