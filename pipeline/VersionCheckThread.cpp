@@ -23,6 +23,9 @@ void EnterGameFolder(CPatchClientDlg& dlg) {
   if (ReadDefaultDir(dlg.m_strRegKey, gameFolder, nullptr)) platform::SetCurrentDirectory(gameFolder);
 }
 
+// The player closed the window, or a failure ended the run: nothing more is fetched.
+bool RunEnded(CPatchClientDlg& dlg) { return dlg.Loop().HasEnded(); }
+
 float ServerValue(const std::string& text) {
   float value = pipeline::ServerVersion(text);
   platform::SleepMs(10);
@@ -39,6 +42,7 @@ unsigned VersionCheckThread(void* pParam) {
   const float r2 = dlg.ReadRegFloat("Version2");
   const float r3 = dlg.ReadRegFloat("Version3");
   const pipeline::LocalVersions local = pipeline::ReadLocalVersions("VersionInfo2.dat");
+  if (RunEnded(dlg)) return kVersionCheckFailed;
 
   bool launcherUpdated = false;
   bool clientBehind = false;
@@ -60,7 +64,7 @@ unsigned VersionCheckThread(void* pParam) {
   }
 
   if (launcherUpdated || clientBehind) {
-    if (clientBehind) {
+    if (clientBehind && !RunEnded(dlg)) {
       dlg.SetDlgItemText(IDC_STATUS, kPreparing);
       if (!dlg.FetchPatchClient()) return kVersionCheckFailed;
       dlg.WriteRegFloat("Version2", clientVersion);
@@ -71,6 +75,7 @@ unsigned VersionCheckThread(void* pParam) {
   }
 
   const float r4 = dlg.ReadRegFloat("Version4");
+  if (RunEnded(dlg)) return kVersionCheckFailed;
   if (!dlg.m_strServerVersion4.empty()) {
     const float s = ServerValue(dlg.m_strServerVersion4);
     if (pipeline::UpdateNeeded(local.music, r4, s)) {
@@ -87,6 +92,7 @@ unsigned VersionCheckThread(void* pParam) {
     }
   }
 
+  if (RunEnded(dlg)) return kVersionCheckFailed;
   if (!dlg.m_strServerVersion3.empty()) {
     const float s = ServerValue(dlg.m_strServerVersion3);
     const int64_t target = pipeline::Hundredths(s);
