@@ -143,21 +143,26 @@ TEST_F(PatchRunTest, AnInstallationAtTheMiddleLevelTakesOnlyItsOwnList) {
   again.Wait(kWaitMs);
 }
 
-TEST_F(PatchRunTest, LauncherAndAgentListUpdateEndsWithTheLaunchersRestart) {
-  const char* const versions = "1.1,1.0,1.2.3,1.1";
+TEST_F(PatchRunTest, LauncherAgentListAndClientUpdatesEndWithTheLaunchersRestart) {
+  const char* const versions = "1.1,1.1,1.2.3,1.1";
   MakeWorld(versions);
   FtpServer ftp(FtpOptions());
   PatchServer server(e2e::PatchConfig(versions));
   ClientProcess client;
   ASSERT_TRUE(RunToEnd(server.Port(), ftp.Port(), client)) << client.Stdout();
   EXPECT_EQ(client.Stderr(), "");
+  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
+  ASSERT_EQ(fetched.size(), 3u);
+  EXPECT_NE(fetched[0].find("Tarvo.exe"), std::string::npos);
+  EXPECT_NE(fetched[1].find("AgentIP.ini"), std::string::npos);
+  EXPECT_NE(fetched[2].find("TarvoPatchClient.exe"), std::string::npos);
   // The new launcher, put in place and made executable, is the one started at the end.
   ASSERT_TRUE(WaitForFile(Game("launcher_runs.txt"), 5000));
   EXPECT_EQ(ReadTextFile(Game("launcher_runs.txt")), "new \n");
   EXPECT_EQ(ReadTextFile(Game("AgentIP.ini")), ReadTextFile(Remote("TarvoPatch/AgentIP.ini")));
   EXPECT_FLOAT_EQ(Version(1), 1.1f);
+  EXPECT_FLOAT_EQ(Version(2), 1.1f);
   // Neither the music nor the data were looked at.
-  EXPECT_EQ(ftp.CountInLog("<- RETR "), 2);
   EXPECT_FLOAT_EQ(Version(3), 1.0f);
   EXPECT_FLOAT_EQ(Version(4), 1.0f);
 }
