@@ -13,8 +13,8 @@
 namespace {
 
 const char* const kPreparing = "正在准备补丁中,请耐心等待.";
-constexpr int kVersionCheckFailed = 0;
-constexpr int kVersionCheckDone = 1;
+constexpr int kRunEnding = 0;  // a step failed (and reported) or the run is over
+constexpr int kVersionCheckDone = 1;  // handed over to the patch list step, or nothing was due
 
 // The local version file and the launcher fetches name files relative to the current directory,
 // so the thread makes sure it stands in the game folder before it reads anything.
@@ -42,7 +42,7 @@ unsigned VersionCheckThread(void* pParam) {
   const float r2 = dlg.ReadRegFloat("Version2");
   const float r3 = dlg.ReadRegFloat("Version3");
   const pipeline::LocalVersions local = pipeline::ReadLocalVersions("VersionInfo2.dat");
-  if (RunEnded(dlg)) return kVersionCheckFailed;
+  if (RunEnded(dlg)) return kRunEnding;
 
   bool launcherUpdated = false;
   bool clientBehind = false;
@@ -51,7 +51,7 @@ unsigned VersionCheckThread(void* pParam) {
     if (pipeline::UpdateNeeded(local.launcher, r1, s)) {
       launcherUpdated = true;
       dlg.SetDlgItemText(IDC_STATUS, kPreparing);
-      if (!dlg.FetchLauncher()) return kVersionCheckFailed;
+      if (!dlg.FetchLauncher()) return kRunEnding;
       // Without the agent list the launcher is fetched again next run: Version1 stays behind.
       if (dlg.FetchAgentList()) dlg.WriteRegFloat("Version1", s);
     }
@@ -66,25 +66,25 @@ unsigned VersionCheckThread(void* pParam) {
   if (launcherUpdated || clientBehind) {
     if (clientBehind && !RunEnded(dlg)) {
       dlg.SetDlgItemText(IDC_STATUS, kPreparing);
-      if (!dlg.FetchPatchClient()) return kVersionCheckFailed;
+      if (!dlg.FetchPatchClient()) return kRunEnding;
       dlg.WriteRegFloat("Version2", clientVersion);
     }
     platform::RegisterExitFunction(RelaunchLauncher);
     dlg.ReportStop(STOP_DONE);
-    return kVersionCheckFailed;
+    return kRunEnding;
   }
 
   const float r4 = dlg.ReadRegFloat("Version4");
-  if (RunEnded(dlg)) return kVersionCheckFailed;
+  if (RunEnded(dlg)) return kRunEnding;
   if (!dlg.m_strServerVersion4.empty()) {
     const float s = ServerValue(dlg.m_strServerVersion4);
     if (pipeline::UpdateNeeded(local.music, r4, s)) {
       dlg.SetDlgItemText(IDC_STATUS, kPreparing);
-      if (!dlg.FetchMusicList()) return kVersionCheckFailed;
+      if (!dlg.FetchMusicList()) return kRunEnding;
       dlg.ScanMusicFolder();
       dlg.SetDlgItemText(IDC_STATUS, kPreparing);
       dlg.EmbedMissingThumbnails();
-      if (!dlg.LoadNewMusicList()) return kVersionCheckFailed;
+      if (!dlg.LoadNewMusicList()) return kRunEnding;
       dlg.FetchNewerMusic();
       dlg.InstallMusicList();
       dlg.WriteRegFloat("Version4", s);
@@ -92,7 +92,7 @@ unsigned VersionCheckThread(void* pParam) {
     }
   }
 
-  if (RunEnded(dlg)) return kVersionCheckFailed;
+  if (RunEnded(dlg)) return kRunEnding;
   if (!dlg.m_strServerVersion3.empty()) {
     const float s = ServerValue(dlg.m_strServerVersion3);
     const int64_t target = pipeline::Hundredths(s);
