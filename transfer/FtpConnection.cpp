@@ -56,6 +56,26 @@ std::string EscapeComponents(CURL* curl, const std::string& path, bool trailingS
   return out;
 }
 
+// Runs one transfer on the connection's multi handle. curl_easy_perform can sit out a whole second
+// in poll when a reply on a reused control connection is already buffered; polling briefly and
+// often keeps every transfer of a patch run moving.
+CURLcode RunTransfer(CURLM* multi, CURL* curl) {
+  constexpr int kPollMs = 10;
+  if (curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_FAILED_INIT;
+  int running = 1;
+  while (running) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+    if (running && curl_multi_poll(multi, nullptr, 0, kPollMs, nullptr) != CURLM_OK) break;
+  }
+  CURLcode rc = CURLE_FAILED_INIT;
+  int left = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+    if (msg->msg == CURLMSG_DONE && msg->easy_handle == curl) rc = msg->data.result;
+  }
+  curl_multi_remove_handle(multi, curl);
+  return rc;
+}
+
 }  // namespace
 
 int FtpPort() {
@@ -75,8 +95,10 @@ CFtpConnection::CFtpConnection(std::string host, int port) : m_host(std::move(ho
 CFtpConnection::~CFtpConnection() { Close(); }
 
 void CFtpConnection::Close() {
-  if (m_curl) curl_easy_cleanup(static_cast<CURL*>(m_curl));  // says QUIT on an open connection
+  if (m_curl) curl_easy_cleanup(static_cast<CURL*>(m_curl));
   m_curl = nullptr;
+  if (m_multi) curl_multi_cleanup(static_cast<CURLM*>(m_multi));  // says QUIT on the cached connection
+  m_multi = nullptr;
   m_connected = false;
 }
 
@@ -94,7 +116,9 @@ bool CFtpConnection::Connect() {
     return false;
   }
   CURL* curl = curl_easy_init();
-  if (!curl) {
+  m_multi = curl_multi_init();
+  if (!curl || !m_multi) {
+    if (curl) curl_easy_cleanup(curl);
     m_lastError = "libcurl could not start";
     return false;
   }
@@ -108,6 +132,8 @@ bool CFtpConnection::Connect() {
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
   curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+  // The data connection goes to the host the control connection reached, whatever PASV says.
+  curl_easy_setopt(curl, CURLOPT_FTP_SKIP_PASV_IP, 1L);
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CFtpConnection::OnCurlWrite);
   // Passive mode: no CURLOPT_FTPPORT. Binary: libcurl's default (TYPE I).
@@ -198,7 +224,7 @@ bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, ReadState*
   curl_easy_setopt(curl, CURLOPT_NOBODY, bodyWanted ? 0L : 1L);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, state);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-  CURLcode rc = curl_easy_perform(curl);
+  CURLcode rc = RunTransfer(static_cast<CURLM*>(m_multi), curl);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
   if (rc != CURLE_OK) {

@@ -74,6 +74,7 @@ class CFtpConnection {
   int m_port;
   std::string m_folderPath;  // URL path of the current folder, escaped, ending with '/'
   void* m_curl = nullptr;    // CURL*
+  void* m_multi = nullptr;   // CURLM*: owns the cached control connection between transfers
   bool m_connected = false;
   std::string m_lastError;
 };
