@@ -109,6 +109,16 @@ TEST_F(SessionTest, LossAfterTheFirstAnswerEndsTheRun) {
   EXPECT_EQ(server.Connections(), 1);
 }
 
+TEST_F(SessionTest, FrameLengthOutsideItsLimitsEndsTheConnection) {
+  for (const char* bad : {"02000100", "01100100"}) {  // lengths 2 and 4097
+    PatchServer server(std::string(R"("frames": ["versions", {"raw": ")") + bad + R"("}, "places"])");
+    ClientProcess client;
+    StartClient(client, server.Port());
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+    EXPECT_EQ(client.Stderr(), "Disconnected from server.\n") << bad;
+  }
+}
+
 TEST_F(SessionTest, LossAfterTheGameServersShowsNothing) {
   PatchServer server(std::string(kFullSession) + R"(, "close_after": 4)");
   ClientProcess client;
