@@ -1,5 +1,7 @@
 // Raw file access: open modes, sharing between openers and processes, and the piece-wise fallback.
 #include <gtest/gtest.h>
+
+#include "support/FileHeldElsewhere.h"
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,31 +84,13 @@ TEST_F(MusicRawFileTest, FileOpenedForWritingCannotBeReadHereOrInAnotherProcess)
     secondReader.Close();
   }
 
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    CRawFile writer;
-    writer.OpenWrite("held.qkn", 0);
-    char c = writer.IsOpen() ? 'y' : 'n';
-    (void)!write(ready[1], &c, 1);
-    (void)!read(release[0], &c, 1);
-    writer.Close();
-    _exit(0);
-  }
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  ASSERT_EQ(c, 'y');
+  FileHeldElsewhere holder("held.qkn");
+  ASSERT_TRUE(holder.Holding());
   CRawFile reader;
   EXPECT_FALSE(reader.OpenRead("held.qkn"));
-  ASSERT_EQ(write(release[1], "x", 1), 1);
-  int status = 0;
-  waitpid(child, &status, 0);
+  holder.Release();
   EXPECT_TRUE(reader.OpenRead("held.qkn")) << "free again once the other process has closed it";
   reader.Close();
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
 }
 
 // A transfer whose whole-size call fails beyond a limit, recording every call.

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "support/FileHeldElsewhere.h"
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -163,30 +165,13 @@ TEST_F(FilesTest, SharingHoldsWithinTheProcess) {
 
 TEST_F(FilesTest, SharingHoldsAcrossProcesses) {
   Write("shared.bin", "data");
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    FileHandle handle;
-    char c = handle.Open("shared.bin", kGenericRead, kShareNone, kOpenExisting) ? '1' : '0';
-    if (write(ready[1], &c, 1) != 1) _exit(2);
-    if (read(release[0], &c, 1) < 0) _exit(2);
-    _exit(0);
-  }
-  char c = 0;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  ASSERT_EQ(c, '1');
+  FileHeldElsewhere holder("shared.bin");
+  ASSERT_TRUE(holder.Holding());
   EXPECT_FALSE(DeleteFile("shared.bin"));
   FileHandle mine;
   EXPECT_FALSE(mine.Open("shared.bin", kGenericRead, kShareRead, kOpenExisting));
-  ASSERT_EQ(write(release[1], "x", 1), 1);
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(holder.Release());
   EXPECT_TRUE(DeleteFile("shared.bin"));
-  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
 }
 
 TEST_F(FilesTest, DispositionsOfCreateFile) {
