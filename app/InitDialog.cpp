@@ -2,6 +2,7 @@
 // list and the first connection.
 #include <cstdlib>
 
+#include "app/DesktopScan.h"
 #include "app/PatchClientDlg.h"
 
 namespace {
@@ -14,8 +15,10 @@ std::string NoticePageUrl() {
 }
 
 bool CPatchClientDlg::OnInitDialog() {
-  // No desktop windows are scanned where there is no display: the music downloader is not found.
-  m_hMusicToolWnd = nullptr;
+  m_hMusicToolWnd = 0;
+  for (const platform::DesktopWindowInfo& window : platform::ListDesktopWindows()) {
+    FindNoticeWindowsProc(window, *this);
+  }
   m_gameServers.clear();
   m_btnStart.DisableButton();
   for (int bar : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS}) {

@@ -17,6 +17,7 @@
 #include "app/Messages.h"
 #include "app/ViewModel.h"
 #include "music/MusicHeader.h"
+#include "platform/desktop_windows.h"
 #include "skin/SkinButton.h"
 
 class CFtpConnection;
@@ -128,7 +129,7 @@ class CPatchClientDlg {
   // ---- members: window ----
   std::string m_strRegKey;          // "SOFTWARE\Brix\Tarvo"
   std::string m_strCommandLine;
-  void* m_hMusicToolWnd = nullptr;  // the music downloader's window, found at start-up
+  platform::DesktopWindow m_hMusicToolWnd = 0;  // the music downloader's window, found at start-up
   std::atomic<bool> m_bMusicToolClosed{false};
   std::unique_ptr<PatchFileList> m_pPatchList;
   CSkinButton m_btnStart;

@@ -2,8 +2,10 @@
 
 namespace pipeline {
 
-// No desktop layer reaches other programs' windows yet; the flag that the caller sets still makes
-// the worker start the downloader again after the patch.
-void AskMusicToolToClose(void*) {}
+namespace {
+const uint32_t kCloseCommand = 32769;
+}
+
+void AskMusicToolToClose(platform::DesktopWindow window) { platform::PostDesktopCommand(window, kCloseCommand, 0); }
 
 }  // namespace pipeline
