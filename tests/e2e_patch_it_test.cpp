@@ -67,10 +67,7 @@ class PatchRunTest : public ::testing::Test {
     return options;
   }
   void StartClient(ClientProcess& client, int patchPort, int ftpPort) {
-    ASSERT_TRUE(client.Start({"1", "127.0.0.1", std::to_string(patchPort)},
-                             {{"TARVO_REGISTRY", m_registry},
-                              {"TARVO_FTP_PORT", std::to_string(ftpPort)},
-                              {"TARVO_UI", "console"}}));
+    ASSERT_TRUE(e2e::StartClient(client, m_registry, patchPort, ftpPort));
   }
   // Runs the client until it ends by itself; returns whether it did.
   bool RunToEnd(int patchPort, int ftpPort, ClientProcess& client) {

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <regex>
 #include <set>
@@ -49,6 +50,14 @@ inline std::string PatchConfig(const std::string& serverVersions,
   }
   return R"("versions": [)" + versions + R"(], "ftp_root": "/tarvo", "game_arg": "demo", "entries": )" + entries +
          R"(, "flags": )" + flags + R"(, "game_servers": )" + gameServers;
+}
+
+// Starts the client on the one patch server at `patchPort` for a world's registry file and FTP
+// server, in the console front end, with `extraEnv` added to its environment.
+inline bool StartClient(ClientProcess& client, const std::string& registryFile, int patchPort, int ftpPort,
+                        std::map<std::string, std::string> extraEnv = {}) {
+  extraEnv.insert({{"TARVO_REGISTRY", registryFile}, {"TARVO_FTP_PORT", std::to_string(ftpPort)}, {"TARVO_UI", "console"}});
+  return client.Start({"1", "127.0.0.1", std::to_string(patchPort)}, extraEnv);
 }
 
 // The registry file's "VersionN" as a float; NaN when it is missing.
