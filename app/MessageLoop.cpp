@@ -12,14 +12,17 @@ bool CMessageLoop::HasEnded() const {
   return m_ended;
 }
 
-void CMessageLoop::Enqueue(const std::shared_ptr<Item>& item) {
+void CMessageLoop::Enqueue(const std::shared_ptr<Item>& item, bool first) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_ended) {
       item->done = true;
       return;
     }
-    m_queue.push_back(item);
+    if (first)
+      m_queue.push_front(item);
+    else
+      m_queue.push_back(item);
   }
   m_queueReady.notify_one();
 }
@@ -49,6 +52,12 @@ void CMessageLoop::PostQuitMessage() {
   auto item = std::make_shared<Item>();
   item->quit = true;
   Enqueue(item);
+}
+
+void CMessageLoop::QuitNow() {
+  auto item = std::make_shared<Item>();
+  item->quit = true;
+  Enqueue(item, true);
 }
 
 void CMessageLoop::Invoke(const std::function<void()>& fn) {

@@ -23,6 +23,9 @@ class CMessageLoop {
   void PostMessage(uint32_t message, WPARAM wParam, LPARAM lParam);
   // Asks the loop to end once the messages ahead of the request have been handled.
   void PostQuitMessage();
+  // Asks the loop to end as soon as the handler it runs (if any) returns, ahead of every queued
+  // message: a Cancel must not wait behind the queue. Any thread.
+  void QuitNow();
   // Runs a function on the loop's thread and waits for it (used by front ends and tests).
   void Invoke(const std::function<void()>& fn);
 
@@ -42,7 +45,7 @@ class CMessageLoop {
     LRESULT result = 0;
     bool waited = false;
   };
-  void Enqueue(const std::shared_ptr<Item>& item);
+  void Enqueue(const std::shared_ptr<Item>& item, bool first = false);
 
   Handler m_handler;
   mutable std::mutex m_mutex;

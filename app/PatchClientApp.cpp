@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "app/PatchClientDlg.h"
+#include "platform/process.h"
 #include "platform/single_instance.h"
 
 namespace {
@@ -28,6 +29,7 @@ bool CPatchClientApp::InitInstance() {
   // process ends, and a Cancel must not wait for a download to finish.
   auto* dlg = new CPatchClientDlg(&m_frontEnd);
   dlg->SetCommandLine(m_strCommandLine.substr(first));
+  dlg->SetCancelBackstop([] { platform::ExitProcess(0); });
   dlg->DoModal();
   return false;
 }

@@ -2,11 +2,13 @@
 
 #include <thread>
 
+#include "platform/clock.h"
 #include "zonet/ZoNet.h"
 
 namespace {
 constexpr uint32_t WM_INITDIALOG = 0x0110;
 const char* const kWindowCaption = "Tarvo补丁更新程序";
+constexpr uint32_t kCancelGraceMs = 500;  // how long the normal end may take after a Cancel
 }  // namespace
 
 CPatchClientDlg::CPatchClientDlg(IFrontEnd* frontEnd)
@@ -39,7 +41,22 @@ void CPatchClientDlg::OnDestroy() {
   ZoNet_ShutDown();
 }
 
-void CPatchClientDlg::OnCancel() { m_loop.PostQuitMessage(); }
+void CPatchClientDlg::OnCancel() { RequestCancel(); }
+
+void CPatchClientDlg::RequestCancel() {
+  if (m_bCancelled.exchange(true)) return;
+  ZoNet_Abort();  // a connect or a send in progress gives up now
+  m_loop.QuitNow();
+  if (m_cancelBackstop) {
+    // A handler blocked where no cancel reaches it (a host lookup, a message box, a transfer of
+    // another subsystem) cannot hold the client: its work is safe to cut, as every file and the
+    // registry are written under a temporary name and renamed.
+    std::thread([end = m_cancelBackstop] {
+      platform::SleepMs(kCancelGraceMs);
+      end();
+    }).detach();
+  }
+}
 
 LRESULT CPatchClientDlg::WindowProc(uint32_t message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -79,7 +96,8 @@ void CPatchClientDlg::PostMessage(uint32_t message, WPARAM wParam, LPARAM lParam
 void CPatchClientDlg::PostQuitMessage() { m_loop.PostQuitMessage(); }
 
 int CPatchClientDlg::MessageBox(const std::string& text, unsigned flags) {
-  if (!m_pFrontEnd) return IDOK;
+  // Work cut short by a Cancel fails on its way out; the user asked for the end, not for its reasons.
+  if (!m_pFrontEnd || CancelRequested()) return IDOK;
   return m_pFrontEnd->MessageBox(text, kWindowCaption, flags);
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,16 @@ class CPatchClientDlg {
   bool OnInitDialog();
   void OnDestroy();
   void OnCancel();
+  // Cancel from anywhere (a front end's thread, a signal thread, the loop itself): returns at once
+  // and ends the client within a second in every state, with the exit functions run once as for
+  // any end. Blocking work sees CancelRequested() and gives up; the loop's quit jumps its queue;
+  // and if a handler is still blocked after a short grace, the backstop given to
+  // SetCancelBackstop ends the process.
+  void RequestCancel();
+  bool CancelRequested() const { return m_bCancelled.load(); }
+  // What ends the process when the loop has not ended shortly after a Cancel (the application
+  // gives platform::ExitProcess). None by default, so that in-process tests keep their process.
+  void SetCancelBackstop(std::function<void()> endProcess) { m_cancelBackstop = std::move(endProcess); }
   LRESULT WindowProc(uint32_t message, WPARAM wParam, LPARAM lParam);
   LRESULT SendMessage(uint32_t message, WPARAM wParam, LPARAM lParam);
   void PostMessage(uint32_t message, WPARAM wParam, LPARAM lParam);
@@ -165,6 +176,8 @@ class CPatchClientDlg {
   std::condition_variable m_workerDone;
   int m_nWorkers = 0;
   std::vector<unsigned> m_stopHistory;
+  std::atomic<bool> m_bCancelled{false};
+  std::function<void()> m_cancelBackstop;  // set before the loop runs, read-only afterwards
 };
 
 // Worker thread procedures; their one parameter is the dialog.

@@ -19,6 +19,8 @@ void RegisterExitFunction(void (*fn)());
 
 // Runs the registered functions in reverse order of registration, flushes the standard streams and
 // ends the process with `code` without running static destructors (worker threads may still run).
+// Safe to call from several threads at once: the functions run once, and only the first caller's
+// code counts.
 [[noreturn]] void ExitProcess(int code);
 
 // Gives `path` execute permission for everyone who may read it (programs fetched over FTP have no modes).

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -74,6 +75,13 @@ void RegisterExitFunction(void (*fn)()) {
 }
 
 void ExitProcess(int code) {
+  // Two threads may end the client at once (the normal end and Cancel's backstop): the first runs
+  // the exit functions and ends the process; any later caller waits for that instead of cutting
+  // the first one short.
+  static std::atomic<bool> ending{false};
+  if (ending.exchange(true)) {
+    for (;;) pause();
+  }
   std::vector<void (*)()> functions;
   {
     std::lock_guard<std::mutex> lock(g_exitMutex);

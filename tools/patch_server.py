@@ -22,12 +22,19 @@ Configuration keys (all optional):
                         "servers") or {"raw": "hex bytes"} for a frame given byte by byte
   close_after           close the connection after sending this many frames
   connections           serve this many connections, then exit (default: run until stopped)
+  keep_sending          {"frame": name or {"raw": ...}, "every_ms": N}: after the frames, send this
+                        frame again and again, N ms apart, until the connection fails, and read
+                        nothing more meanwhile (a peer that never reads)
+  rcvbuf                the sockets' receive buffer size, to fill it sooner
+  accept                false: never accept a connection, and keep the listen queue full so that
+                        a client's connect is never even answered
 """
 import json
 import socket
 import struct
 import sys
 import threading
+import time
 
 
 def frame(ftype, body=b""):
@@ -109,6 +116,12 @@ def serve(conn, cfg, log):
                     sent += 1
                 if close_after is not None and sent >= close_after:
                     return
+                keep = cfg.get("keep_sending")
+                if keep:
+                    again = build(keep["frame"], cfg)
+                    while True:
+                        conn.sendall(again)
+                        time.sleep(keep.get("every_ms", 0) / 1000.0)
     except OSError:
         pass
     finally:
@@ -130,14 +143,26 @@ def main():
     srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     srv.bind((cfg.get("host", "127.0.0.1"), cfg.get("port", 0)))
-    srv.listen(8)
+    if "rcvbuf" in cfg:
+        srv.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, cfg["rcvbuf"])
+    accepting = cfg.get("accept", True) is not False
+    srv.listen(8 if accepting else 0)
     port = srv.getsockname()[1]
+    fillers = []
+    while not accepting and len(fillers) < 4:
+        # Connections nobody takes off the queue: once it is full, further ones go unanswered.
+        filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        filler.setblocking(False)
+        filler.connect_ex(srv.getsockname())
+        fillers.append(filler)
     if cfg.get("port_file"):
         with open(cfg["port_file"] + ".tmp", "w") as f:
             f.write("%d\n" % port)
         import os
         os.replace(cfg["port_file"] + ".tmp", cfg["port_file"])
     print("patch server listening on %s:%d" % (cfg.get("host", "127.0.0.1"), port), flush=True)
+    if not accepting:
+        threading.Event().wait()
     remaining = cfg.get("connections")
     threads = []
     while remaining is None or remaining > 0:

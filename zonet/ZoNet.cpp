@@ -6,11 +6,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
@@ -23,12 +25,16 @@
 namespace {
 
 constexpr int kConnectTimeoutMs = 5000;
+// The client only ever answers with header-only frames: thousands of them fit, and a peer that stops
+// reading fills it within moments rather than after megabytes of automatic growth.
+constexpr int kSendBufferBytes = 16 << 10;
 
 struct Connection {
   int fd = -1;
   void* context = nullptr;
   ZoNetCallback callback = nullptr;
   std::atomic<bool> superseded{false};
+  std::atomic<bool> ended{false};  // given up by a send: nothing more is read from it
   std::thread reader;
 };
 
@@ -37,6 +43,36 @@ std::shared_ptr<Connection> g_current;
 std::vector<std::shared_ptr<Connection>> g_retired;  // joined at shut-down, never from their own callback
 std::deque<std::vector<uint8_t>> g_frames;
 std::mutex g_sendMutex;
+
+// Cancel's wake-up: readable from ZoNet_Abort until the shut-down, so every wait below sees it.
+int AbortFd() {
+  static const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  return fd;
+}
+
+bool Aborted() {
+  pollfd p{AbortFd(), POLLIN, 0};
+  return poll(&p, 1, 0) == 1;
+}
+
+enum class Wait { kReady, kTimedOut, kAborted };
+
+// Waits until `fd` has one of `events`, the deadline passes or the client is cancelled.
+Wait WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return Wait::kTimedOut;
+    pollfd p[2] = {{fd, events, 0}, {AbortFd(), POLLIN, 0}};
+    int n = poll(p, 2, static_cast<int>(left.count()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (p[1].revents & POLLIN)) return Wait::kAborted;
+    if (n > 0) return Wait::kReady;
+  }
+}
+
+std::chrono::steady_clock::time_point ConnectDeadline() {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+}
 
 void Raise(const std::shared_ptr<Connection>& conn, unsigned event) {
   if (!conn->superseded.load() && conn->callback) conn->callback(event, conn->context);
@@ -62,6 +98,7 @@ void ReaderLoop(std::shared_ptr<Connection> conn) {
     if (length < 4 || length > ZONET_MAX_FRAME) break;
     if (!ReadFully(conn->fd, frame + 2, length - 2)) break;
     if (conn->superseded.load()) return;
+    if (conn->ended.load()) break;
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       g_frames.emplace_back(frame, frame + length);
@@ -80,23 +117,24 @@ int ConnectTo(const char* host, uint16_t port) {
   std::string service = std::to_string(port);
   if (getaddrinfo(host, service.c_str(), &hints, &list) != 0) return -1;
   int result = -1;
-  for (addrinfo* ai = list; ai && result < 0; ai = ai->ai_next) {
+  for (addrinfo* ai = list; ai && result < 0 && !Aborted(); ai = ai->ai_next) {
     int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
     if (fd < 0) continue;
     int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags | O_NONBLOCK);
     int rc = connect(fd, ai->ai_addr, ai->ai_addrlen);
     if (rc != 0 && errno == EINPROGRESS) {
-      pollfd p{fd, POLLOUT, 0};
       int err = 0;
       socklen_t len = sizeof err;
-      if (poll(&p, 1, kConnectTimeoutMs) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0)
+      if (WaitFor(fd, POLLOUT, ConnectDeadline()) == Wait::kReady &&
+          getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0)
         rc = 0;
     }
     if (rc == 0) {
       fcntl(fd, F_SETFL, flags);
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
       result = fd;
     } else {
       close(fd);
@@ -141,11 +179,25 @@ int Send(const void* frame, uint32_t length) {
   if (!conn || conn->fd < 0 || !frame || length < 4 || length > ZONET_MAX_FRAME) return 0;
   std::lock_guard<std::mutex> lock(g_sendMutex);
   const uint8_t* p = static_cast<const uint8_t*>(frame);
+  const auto deadline = ConnectDeadline();
   for (uint32_t done = 0; done < length;) {
-    ssize_t n = send(conn->fd, p + done, length - done, MSG_NOSIGNAL);
+    ssize_t n = send(conn->fd, p + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<uint32_t>(n);
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return 0;
-    done += static_cast<uint32_t>(n);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      Wait waited = WaitFor(conn->fd, POLLOUT, deadline);
+      if (waited == Wait::kReady) continue;
+      // A peer that does not read would hold the sender for ever: end the connection, and the
+      // reader reports it as closed.
+      if (waited == Wait::kTimedOut) {
+        conn->ended = true;
+        shutdown(conn->fd, SHUT_RDWR);
+      }
+    }
+    return 0;
   }
   return 1;
 }
@@ -179,4 +231,13 @@ void ZoNet_ShutDown() {
     if (conn->reader.joinable()) conn->reader.join();
     if (conn->fd >= 0) close(conn->fd);
   }
+  uint64_t drained;
+  ssize_t n = read(AbortFd(), &drained, sizeof drained);  // a later start-up may connect again
+  (void)n;
+}
+
+void ZoNet_Abort() {
+  uint64_t one = 1;
+  ssize_t n = write(AbortFd(), &one, sizeof one);
+  (void)n;  // a full counter is still readable
 }

@@ -140,7 +140,7 @@ void ConsoleFrontEnd::Run() {
       signalfd_siginfo info;
       while (read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
       }
-      m_pDlg->PostMessage(WM_COMMAND, IDCANCEL, 0);
+      m_pDlg->RequestCancel();
     }
     if (n > 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
       char buf[256];
@@ -148,7 +148,7 @@ void ConsoleFrontEnd::Run() {
       if (got <= 0) {
         readingStart = false;
         startAnswered = true;
-        m_pDlg->PostMessage(WM_COMMAND, IDCANCEL, 0);
+        m_pDlg->RequestCancel();
       } else {
         input.append(buf, static_cast<size_t>(got));
         if (input.find('\n') != std::string::npos) {
