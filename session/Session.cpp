@@ -39,6 +39,10 @@ void NetEventCallback(unsigned event, void* context) {
   }
 }
 
+bool IsSessionFrame(uint16_t type) {
+  return type == kServerVersions || type == kDownloadPlaces || type == kGameSettings || type == kGameServers;
+}
+
 void SendHeaderOnly(uint16_t type) {
   PatchPacket packet;
   packet.Prepare(type);
@@ -77,6 +81,8 @@ LRESULT CPatchClientDlg::OnNetRecv(WPARAM, LPARAM) {
     MessageBox(kRecvFailedText, MB_OK | MB_ICONSTOP);
     return 0;
   }
+  // Worker thread 1 reads what these frames write: once it has started they change nothing.
+  if (m_bSessionDone && IsSessionFrame(packet.Type())) return 0;
   switch (packet.Type()) {
     case kServerVersions:
       OnServerVersions(packet);
@@ -141,8 +147,6 @@ void CPatchClientDlg::OnGameSettings(PatchPacket& packet) {
 }
 
 void CPatchClientDlg::OnGameServerList(PatchPacket& packet) {
-  // One patch per run: a further list would start a second worker on the same state.
-  if (m_bSessionDone) return;
   int32_t status = 0, count = 0;
   packet.ReadU32(status);
   packet.ReadU32(count);

@@ -291,6 +291,21 @@ TEST_F(PatchRunTest, StartWithoutGameServersNeverStartsTheGame) {
   EXPECT_FALSE(fs::exists(Game("zobi_args.txt")));
 }
 
+TEST_F(PatchRunTest, FramesAfterTheGameServersChangeNothingTheWorkerReads) {
+  MakeWorld(kDataPatchDue);
+  FtpServer ftp(FtpOptions());
+  // After the game servers, download places without hosts or root, again and again all through the patch.
+  PatchServer server(e2e::PatchConfig(kDataPatchDue) +
+                     R"(, "keep_sending": {"frame": {"raw": "0e00030000000000000000000000"}, "every_ms": 5})");
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stderr();
+  EXPECT_EQ(client.Stderr(), "");
+  EXPECT_FLOAT_EQ(Version(3), 1.23f);
+  client.CloseStdin();
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
 TEST_F(PatchRunTest, ARunKilledInTheMiddleOfAPatchIsCompletedByTheNextRun) {
   MakeWorld(kDataPatchDue);
   PatchServer server(e2e::PatchConfig(kDataPatchDue));

@@ -33,8 +33,10 @@ size_t PickRandomIndex(size_t count) {
 ConnectOutcome ConnectToFolder(CPatchClientDlg& dlg, const std::vector<std::string>& hosts, const char* folderName,
                                std::unique_ptr<CFtpConnection>& connection) {
   std::string remoteFolder = dlg.m_strFtpRoot + "/" + folderName;
-  if (hosts.empty()) return ConnectOutcome::kNoHosts;
-  const std::string& host = hosts[PickRandomIndex(hosts.size())];
+  // One copy, so that the count the choice is made from and the entry chosen belong together.
+  const std::vector<std::string> hostList = hosts;
+  if (hostList.empty()) return ConnectOutcome::kNoHosts;
+  const std::string host = hostList[PickRandomIndex(hostList.size())];
   auto opened = std::make_unique<CFtpConnection>(host, FtpPort());
   if (!opened->Connect()) return ConnectOutcome::kFailed;
   opened->SetCurrentDirectory(remoteFolder);
