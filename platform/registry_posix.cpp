@@ -51,42 +51,69 @@ class FileLock {
   int m_fd = -1;
 };
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
+// A registry is a few kilobytes; a file beyond this is not one that can be rewritten whole.
+constexpr size_t kMaxFileBytes = 64u << 20;
+
+enum class ReadResult { kMissing, kWhole, kTooBig };
+
+// Reads the file, or its first kMaxFileBytes when it is larger (kTooBig).
+ReadResult ReadWholeFile(const std::string& path, std::string& text) {
+  text.clear();
   FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+  if (!f) return ReadResult::kMissing;
   char buf[65536];
   size_t n;
-  text.clear();
+  bool tooBig = false;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    if (text.size() + n > kMaxFileBytes) {
+      text.append(buf, kMaxFileBytes - text.size());
+      tooBig = true;
+      break;
+    }
     text.append(buf, n);
-    if (text.size() > (64u << 20)) break;  // a registry is small; a huge file is not ours
   }
   std::fclose(f);
-  return true;
+  return tooBig ? ReadResult::kTooBig : ReadResult::kWhole;
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  std::istringstream in(text);
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+// Calls `fn` with each line of `text` (without its "\r\n" or "\n"), in place: a file of millions of
+// short lines costs no more memory than its own text.
+template <typename Fn>
+void ForEachLine(std::string_view text, Fn&& fn) {
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    fn(line);
   }
-  return lines;
 }
 
-bool HasHeader(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    if (line.empty()) continue;
-    std::string_view l = line;
-    if (l.size() >= 3 && static_cast<unsigned char>(l[0]) == 0xEF) l.remove_prefix(3);  // UTF-8 mark
-    return l == kHeader;
+bool HasHeader(std::string_view text) {
+  size_t start = text.find_first_not_of("\r\n");  // blank lines before the header do not count
+  if (start == std::string_view::npos) return false;
+  std::string_view line = text.substr(start, text.find('\n', start) - start);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.size() >= 3 && static_cast<unsigned char>(line[0]) == 0xEF) line.remove_prefix(3);  // UTF-8 mark
+  return line == kHeader;
+}
+
+// The final file a path names, following symbolic links as opening it would: a registry file that
+// is a link is updated where it points, and the link stays.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    char target[4096];
+    ssize_t n = readlink(path.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return path;
+    std::string next(target, static_cast<size_t>(n));
+    size_t slash = path.rfind('/');
+    if (next[0] != '/' && slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+    path = next;
   }
-  return false;
+  return path;
 }
 
-bool IsSectionLine(const std::string& line, std::string& name) {
+bool IsSectionLine(std::string_view line, std::string_view& name) {
   if (line.size() < 2 || line.front() != '[' || line.back() != ']') return false;
   name = line.substr(1, line.size() - 2);
   return true;
@@ -243,48 +270,157 @@ std::string FormatValueLine(std::string_view name, uint32_t type, const std::vec
 
 }  // namespace regfile
 
+namespace {
+
+// One value of a key as the file leaves it: the line that gives it, and what it holds.
+struct KeyValue {
+  std::string line;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+};
+
+// A key's values as an import of the file would leave them: every section of the key counts, and a
+// later line for a name wins over an earlier one. `order` lists the names (lower case) as first met.
+struct KeyContents {
+  bool found = false;
+  std::map<std::string, KeyValue> values;
+  std::vector<std::string> order;
+};
+
+KeyContents CollectKey(std::string_view text, std::string_view header) {
+  KeyContents key;
+  bool inKey = false;
+  ForEachLine(text, [&](std::string_view line) {
+    std::string_view section;
+    if (IsSectionLine(line, section)) {
+      inKey = EqualsNoCase(section, header);
+      key.found = key.found || inKey;
+      return;
+    }
+    if (!inKey || line.empty()) return;
+    std::string name;
+    KeyValue value;
+    if (!regfile::ParseValueLine(line, name, value.type, value.data)) return;
+    value.line = std::string(line);
+    auto [it, isNew] = key.values.insert_or_assign(Lower(name), std::move(value));
+    if (isNew) key.order.push_back(it->first);
+  });
+  return key;
+}
+
+// The file with the key's values written into its first section: later sections of the same key
+// are merged into it and dropped, each name keeps one line, and everything else stays as it was.
+std::string RewriteWithKey(std::string_view text, std::string_view header, const KeyContents& key) {
+  std::string out;
+  out.reserve(text.size() + 256);
+  bool lastEmpty = false;
+  auto emit = [&](std::string_view line) {
+    out.append(line);
+    out.push_back('\n');
+    lastEmpty = line.empty();
+  };
+  enum class Where { kOther, kFirst, kLater } where = Where::kOther;
+  bool firstSeen = false;
+  size_t heldBlanks = 0;  // blank lines of the first section, kept after any value added to it
+  std::map<std::string, bool> written;
+  auto releaseBlanks = [&] {
+    for (; heldBlanks > 0; --heldBlanks) emit("");
+  };
+  auto writeRest = [&] {
+    for (const std::string& name : key.order)
+      if (!written[name]) emit(key.values.at(name).line);
+  };
+  ForEachLine(text, [&](std::string_view line) {
+    std::string_view section;
+    if (IsSectionLine(line, section)) {
+      if (where == Where::kFirst) writeRest();
+      releaseBlanks();
+      if (!EqualsNoCase(section, header)) {
+        where = Where::kOther;
+      } else {
+        where = firstSeen ? Where::kLater : Where::kFirst;
+        firstSeen = true;
+        if (where == Where::kLater) return;
+      }
+      emit(line);
+      return;
+    }
+    if (where == Where::kLater) return;
+    if (where == Where::kFirst && line.empty()) {
+      ++heldBlanks;
+      return;
+    }
+    std::string name;
+    uint32_t type;
+    std::vector<uint8_t> data;
+    if (where == Where::kFirst && regfile::ParseValueLine(line, name, type, data)) {
+      std::string lower = Lower(name);
+      if (written[lower]) return;
+      written[lower] = true;
+      releaseBlanks();
+      emit(key.values.at(lower).line);
+      return;
+    }
+    releaseBlanks();
+    emit(line);
+  });
+  if (where == Where::kFirst) writeRest();
+  releaseBlanks();
+  if (!firstSeen) {
+    if (!lastEmpty) emit("");
+    emit("[" + std::string(header) + "]");
+    writeRest();
+  }
+  return out;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text) {
+  const std::string tmp = path + ".tmp";
+  MakeParentFolders(path);
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  struct stat old{};
+  if (stat(path.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);  // who may read it stays the same
+  bool ok = true;
+  for (size_t done = 0; done < text.size();) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool RegistryKey::Open(std::string_view subKey, bool create) {
   Close();
-  const std::string path = RegistryFilePath();
-  const std::string header = regfile::KeyHeader(subKey);
-  bool found = false;
+  const std::string path = FollowLinks(RegistryFilePath());
+  KeyContents key;
+  ReadResult read;
   {
     FileLock lock(path, false);
     std::string text;
-    if (ReadWholeFile(path, text)) {
-      std::vector<std::string> lines = SplitLines(text);
-      if (HasHeader(lines)) {
-        bool inKey = false;
-        for (const std::string& line : lines) {
-          std::string section;
-          if (IsSectionLine(line, section)) {
-            inKey = EqualsNoCase(section, header);
-            found = found || inKey;
-            continue;
-          }
-          if (!inKey) continue;
-          std::string name;
-          Value value;
-          if (regfile::ParseValueLine(line, name, value.type, value.data)) m_values[Lower(name)] = std::move(value);
-        }
-      }
-    }
+    read = ReadWholeFile(path, text);
+    if (read != ReadResult::kMissing && HasHeader(text)) key = CollectKey(text, regfile::KeyHeader(subKey));
   }
-  if (!found) {
-    m_values.clear();
-    if (!create) return false;
-    // Create the key now, as RegCreateKeyEx does, so that it exists even if no value is ever set.
-    m_subKey = std::string(subKey);
-    m_open = true;
-    if (!SetValue({}, 0, nullptr, 0)) {
-      Close();
-      return false;
-    }
-    return true;
-  }
+  for (auto& [name, value] : key.values) m_values[name] = Value{value.type, std::move(value.data)};
   m_subKey = std::string(subKey);
   m_open = true;
-  return true;
+  // Create the key now, as RegCreateKeyEx does, so that it exists even if no value is ever set. In a
+  // file too big to rewrite that is left to the value's write, which is refused.
+  if (key.found || (create && (read == ReadResult::kTooBig || SetValue({}, 0, nullptr, 0)))) return true;
+  Close();
+  return false;
 }
 
 bool RegistryKey::QueryValue(std::string_view name, std::vector<uint8_t>& data, uint32_t* type) const {
@@ -300,81 +436,35 @@ bool RegistryKey::QueryValue(std::string_view name, std::vector<uint8_t>& data, 
 bool RegistryKey::SetValue(std::string_view name, uint32_t type, const void* data, uint32_t size) {
   if (!m_open) return false;
   const bool keyOnly = data == nullptr && type == 0;
-  const std::string path = RegistryFilePath();
+  const std::string path = FollowLinks(RegistryFilePath());
   const std::string header = regfile::KeyHeader(m_subKey);
   FileLock lock(path, true);
   if (!lock.Held()) return false;
 
   std::string text;
-  std::vector<std::string> lines;
-  if (ReadWholeFile(path, text)) {
-    lines = SplitLines(text);
-    if (!HasHeader(lines)) {
+  switch (ReadWholeFile(path, text)) {
+    case ReadResult::kTooBig:
+      return false;  // what lies beyond the part read would be lost
+    case ReadResult::kWhole:
+      if (HasHeader(text)) break;
       // Not ours to parse: keep it beside the new file rather than lose it.
       if (!text.empty()) std::rename(path.c_str(), (path + ".damaged").c_str());
-      lines.clear();
-    }
-  }
-  if (lines.empty()) {
-    lines.push_back(kHeader);
-    lines.push_back("");
-  }
-
-  std::vector<uint8_t> bytes;
-  if (!keyOnly) bytes.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-  const std::string newLine = keyOnly ? std::string() : regfile::FormatValueLine(name, type, bytes);
-
-  // Find the key's section, and the value's line inside it.
-  size_t sectionAt = lines.size(), insertAt = lines.size(), valueAt = lines.size();
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string section;
-    if (IsSectionLine(lines[i], section)) {
-      if (sectionAt != lines.size()) break;
-      if (EqualsNoCase(section, header)) sectionAt = insertAt = i + 1;
-      continue;
-    }
-    if (sectionAt == lines.size()) continue;
-    std::string lineName;
-    uint32_t lineType;
-    std::vector<uint8_t> lineData;
-    if (!lines[i].empty()) insertAt = i + 1;
-    if (!keyOnly && regfile::ParseValueLine(lines[i], lineName, lineType, lineData) && EqualsNoCase(lineName, name))
-      valueAt = i;
-  }
-  if (sectionAt == lines.size()) {
-    if (!lines.back().empty()) lines.push_back("");
-    lines.push_back("[" + header + "]");
-    if (!keyOnly) lines.push_back(newLine);
-  } else if (keyOnly) {
-    return true;  // the key exists already
-  } else if (valueAt != lines.size()) {
-    lines[valueAt] = newLine;
-  } else {
-    lines.insert(lines.begin() + static_cast<long>(insertAt), newLine);
-  }
-
-  std::string out;
-  for (const std::string& line : lines) out += line + "\n";
-  const std::string tmp = path + ".tmp";
-  MakeParentFolders(path);
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; done < out.size();) {
-    ssize_t n = write(fd, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
+      [[fallthrough]];
+    case ReadResult::kMissing:
+      text = std::string(kHeader) + "\n\n";
       break;
-    }
-    done += static_cast<size_t>(n);
   }
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    unlink(tmp.c_str());
-    return false;
+
+  KeyContents key = CollectKey(text, header);
+  if (keyOnly && key.found) return true;  // the key exists already
+  std::vector<uint8_t> bytes;
+  if (!keyOnly) {
+    bytes.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+    std::string lower = Lower(name);
+    if (!key.values.count(lower)) key.order.push_back(lower);
+    key.values[lower] = KeyValue{regfile::FormatValueLine(name, type, bytes), type, bytes};
   }
+  if (!WriteFileAtomically(path, RewriteWithKey(text, header, key))) return false;
   if (!keyOnly) m_values[Lower(name)] = Value{type, bytes};
   return true;
 }

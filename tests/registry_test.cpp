@@ -1,6 +1,8 @@
-// The registry file: value encodings, missing and damaged data, and writers that must not lose
-// each other's values.
+// The registry file: value encodings, missing and damaged data, writers that must not lose each
+// other's values, a key written twice, files too big or too blank, and a file that is a link.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -119,4 +121,70 @@ TEST_F(RegistryTest, ConcurrentWritersFromTwoProcessesLoseNothing) {
     EXPECT_TRUE(check.QueryValue("parent" + std::to_string(i), data, nullptr)) << i;
   }
   EXPECT_TRUE(check.QueryValue("defaultdir", data, nullptr));
+}
+
+TEST_F(RegistryTest, AKeyWrittenTwiceReadsAndWritesTheSameMergedValues) {
+  WriteTextFile(m_file, RegistryText("/g", "\"Version3\"=dword:3f800000\n\"a\"=\"first\"\n\n") +
+                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"x\"=\"y\"\n\n"
+                            "[hkey_local_machine\\software\\brix\\tarvo]\n\"VERSION3\"=dword:3f8ccccd\n\"b\"=\"second\"\n");
+  DialogHarness h;
+  EXPECT_EQ(h.Dlg().ReadRegFloat("Version3"), 1.1f);  // the later section wins, as an import would leave it
+  ASSERT_TRUE(h.Dlg().WriteRegFloat("Version3", 1.2f));
+  EXPECT_EQ(h.Dlg().ReadRegFloat("Version3"), 1.2f);  // so the next run does not repeat the patch
+  EXPECT_EQ(ReadTextFile(m_file),
+            RegistryText("/g", "\"Version3\"=dword:3f99999a\n\"a\"=\"first\"\n\"b\"=\"second\"\n\n") +
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\n\"x\"=\"y\"\n\n");
+  EXPECT_TRUE(h.StopCodes().empty());
+}
+
+TEST_F(RegistryTest, AFileTooBigToRewriteIsRefusedRatherThanCut) {
+  std::string text = RegistryText("/g", "\"Version3\"=dword:3f800000\n");
+  text += std::string(65u << 20, ';') + "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Later]\n\"keep\"=\"me\"\n";
+  WriteTextFile(m_file, text);
+  for (const char* subKey : {"SOFTWARE\\Brix\\Tarvo", "SOFTWARE\\Brix\\Elsewhere"}) {  // a value, a new key
+    DialogHarness h;
+    EXPECT_EQ(h.Dlg().ReadRegFloat("Version3"), 1.0f);
+    EXPECT_FALSE(h.Dlg().WriteRegFloat("Version3", 2.0f, subKey));
+    EXPECT_EQ(h.StopCodes(), std::vector<unsigned>{10}) << subKey;
+    EXPECT_TRUE(ReadTextFile(m_file) == text);
+  }
+}
+
+TEST_F(RegistryTest, MillionsOfBlankLinesTakeNoMoreMemoryThanTheFile) {
+  WriteTextFile(m_file, RegistryText("/g") + std::string(24u << 20, '\n') + "\"Version1\"=dword:3fc00000\n");
+  pid_t child = fork();
+  if (child == 0) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    rlimit limit{768u << 20, 768u << 20};  // a line kept as an object of its own would need twice this
+    setrlimit(RLIMIT_AS, &limit);
+#endif
+    platform::RegistryKey key;
+    std::vector<uint8_t> data;
+    uint32_t two = 2;
+    bool ok = key.Open("SOFTWARE\\Brix\\Tarvo", true) && key.QueryValue("Version1", data, nullptr) &&
+              data == std::vector<uint8_t>{0x00, 0x00, 0xc0, 0x3f} && key.SetValue("Version2", platform::kRegDword, &two, 4);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  rusage usage{};
+  ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(usage.ru_maxrss, 512L << 10);  // kilobytes: the file's text and its rewrite, not gigabytes
+  platform::RegistryKey key;
+  std::vector<uint8_t> data;
+  ASSERT_TRUE(key.Open("SOFTWARE\\Brix\\Tarvo", false));
+  EXPECT_TRUE(key.QueryValue("Version1", data, nullptr));
+  EXPECT_TRUE(key.QueryValue("Version2", data, nullptr));
+}
+
+TEST_F(RegistryTest, ALinkedFileIsUpdatedWhereItPoints) {
+  WriteTextFile(m_dir / "real.reg", RegistryText("/g"));
+  ASSERT_EQ(symlink("real.reg", m_file.c_str()), 0);
+  DialogHarness h;
+  ASSERT_TRUE(h.Dlg().WriteRegFloat("Version2", 2.25f));
+  struct stat st{};
+  ASSERT_EQ(lstat(m_file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(ReadTextFile(m_dir / "real.reg").find("\"Version2\"=dword:40100000"), std::string::npos);
+  EXPECT_EQ(h.Dlg().ReadRegFloat("Version2"), 2.25f);
 }
