@@ -30,3 +30,9 @@ bool IsContainedRelativePath(std::string_view path) {
   }
   return true;
 }
+
+std::optional<std::string> EntryPathOf(std::string_view stored, bool markedUtf8) {
+  std::optional<std::string> name = DecodeEntryName(stored, markedUtf8);
+  if (!name || !IsContainedRelativePath(*name)) return std::nullopt;
+  return name;
+}

@@ -13,3 +13,7 @@ std::optional<std::string> DecodeEntryName(std::string_view stored, bool markedU
 // dots and blanks only (other than "." and "..") are refused too, since Windows trims them to
 // something else than they look like.
 bool IsContainedRelativePath(std::string_view path);
+
+// The path inside the game folder that an archive entry writes: its decoded name when that stays
+// inside the folder, else nothing. The one rule for names, shared with the publishing tool.
+std::optional<std::string> EntryPathOf(std::string_view stored, bool markedUtf8);

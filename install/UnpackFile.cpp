@@ -91,8 +91,8 @@ int CPatchClientDlg::UnpackFile(const char* packedFile) {
   std::vector<std::string> paths;
   paths.reserve(reader.GetEntryCount());
   for (int i = 0; i < reader.GetEntryCount(); ++i) {
-    std::optional<std::string> name = DecodeEntryName(reader.GetEntryNameBytes(i), reader.IsEntryNameUtf8(i));
-    if (!name || !IsContainedRelativePath(*name)) {
+    std::optional<std::string> name = EntryPathOf(reader.GetEntryNameBytes(i), reader.IsEntryNameUtf8(i));
+    if (!name) {
       ClearPatchList();
       return 0;
     }

@@ -9,5 +9,6 @@ std::string NumberedName(const char* prefix, uint32_t musicId, const char* exten
 }
 }  // namespace
 
-std::string MusicFilePath(uint32_t musicId) { return NumberedName("Music\\zoma", musicId, ".qkn"); }
+std::string MusicFileName(uint32_t musicId) { return NumberedName("zoma", musicId, ".qkn"); }
+std::string MusicFilePath(uint32_t musicId) { return "Music\\" + MusicFileName(musicId); }
 std::string ThumbnailName(uint32_t musicId) { return NumberedName("SMI_", musicId, ".qks"); }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+// "zoma<number>.qkn", or "zoma<number>_<variant>.qkn": the name on the server and in the folder.
+std::string MusicFileName(uint32_t musicId);
 // "Music\zoma<number>.qkn", or "Music\zoma<number>_<variant>.qkn" for a variant.
 std::string MusicFilePath(uint32_t musicId);
 // "SMI_<number>.qks", or "SMI_<number>_<variant>.qks": the thumbnail's name in the image pack.

@@ -86,13 +86,25 @@ PatchListResult ParsePatchList(std::string_view text, PatchList& list) {
     int32_t size = DecimalOf(reader.Next());
     reader.Next();
     int32_t extra = DecimalOf(reader.Next());
-    if (path.empty() || size == 0) break;
-    if (path.size() > kMaxPath || !IsSafeListedPath(path)) return PatchListResult::kBadRecord;
+    if (path.empty() || size == 0) {
+      list.endedAt = std::string(path);
+      break;
+    }
+    if (path.size() > kMaxPath || !IsSafeListedPath(path)) {
+      list.refusedPath = std::string(path);
+      return PatchListResult::kBadRecord;
+    }
     if (anyTaken && path == lastTaken) continue;
     size_t backslash = path.find('\\');
-    if (backslash == std::string_view::npos || backslash + 1 == path.size()) continue;  // names no file
+    if (backslash == std::string_view::npos || backslash + 1 == path.size()) {  // names no file
+      list.skippedPaths.emplace_back(path);
+      continue;
+    }
     std::string_view name = path.substr(backslash + 1);
-    if (!IsSafeListedPath(name)) return PatchListResult::kBadRecord;  // "Data\\x" names a root path
+    if (!IsSafeListedPath(name)) {  // "Data\\x" names a root path
+      list.refusedPath = std::string(path);
+      return PatchListResult::kBadRecord;
+    }
     PatchFileEntry entry;
     entry.m_strPath = std::string(path);
     entry.m_strName = std::string(name);

@@ -19,6 +19,10 @@ struct PatchList {
   std::string targetVersion;
   std::vector<PatchFileEntry> entries;  // in the order they are installed: last record first
   uint32_t totalBytes = 0;
+  // What the client passes over without a word, for a check before players see the list.
+  std::string endedAt;                    // path of a record of size 0 that ended the list early
+  std::vector<std::string> skippedPaths;  // records that name no file in a folder
+  std::string refusedPath;                // the record that made the result kBadRecord
 };
 
 // Parses the list's text. A record without a backslash names no file in a folder and is skipped.
@@ -27,6 +31,9 @@ PatchListResult ParsePatchList(std::string_view text, PatchList& list);
 // Whether a listed path stays inside the game folder once its first folder is cut off: no drive,
 // no root, no ".." component.
 bool IsSafeListedPath(std::string_view path);
+
+// A level's list names a few hundred files at most; anything far bigger is not a list.
+constexpr int64_t kMaxPatchListBytes = 16 << 20;
 
 // The remote name of a level's list: at least three digits.
 std::string PatchListName(unsigned level);

@@ -16,8 +16,6 @@ constexpr int kConnectRepeats = 3;
 constexpr int kCopyAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 500;
 constexpr const char* kLocalList = "TempList.dat";
-// A level's list names a few hundred files at most; anything far bigger is not a list.
-constexpr int64_t kMaxListBytes = 16 << 20;
 
 constexpr LRESULT kListDone = 0;
 constexpr LRESULT kNoGameFolder = 2;
@@ -39,7 +37,7 @@ bool ReadWholeFile(const char* name, std::string& text) {
   platform::FileHandle file;
   if (!file.Open(name, platform::kGenericRead, platform::kShareRead, platform::kOpenExisting)) return false;
   int64_t size = file.Size();
-  if (size < 0 || size > kMaxListBytes) return false;
+  if (size < 0 || size > pipeline::kMaxPatchListBytes) return false;
   text.resize(static_cast<size_t>(size));
   return file.Read(text.data(), text.size()) == size;
 }

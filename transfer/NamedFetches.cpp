@@ -1,6 +1,7 @@
 #include <string>
 
 #include "app/PatchClientDlg.h"
+#include "music/MusicNames.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -23,13 +24,6 @@ void ReplaceFile(const char* oldName, const char* newName, bool program) {
     }
     platform::SleepMs(kReplacePauseMs);
   }
-}
-
-std::string MusicFileName(uint32_t musicId) {
-  unsigned number = musicId & 0xFFFFu;
-  unsigned variant = musicId >> 16;
-  if (variant == 0) return "zoma" + std::to_string(number) + ".qkn";
-  return "zoma" + std::to_string(number) + "_" + std::to_string(variant) + ".qkn";
 }
 
 }  // namespace

@@ -1,0 +1,25 @@
+# Installation and the Debian package of the client and the publishing tool.
+include(GNUInstallDirs)
+
+install(TARGETS TarvoPatchClient tarvo-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(EXISTS ${CMAKE_SOURCE_DIR}/LICENSE)
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+endif()
+# The patch server, so that operators can try a published tree end to end.
+install(PROGRAMS tools/patch_server.py DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo-patch-client)
+
+set(CPACK_PACKAGE_NAME tarvo-patch-client)
+set(CPACK_PACKAGE_VENDOR "Tarvo")
+set(CPACK_PACKAGE_CONTACT "Tarvo patch client maintainers <tarvo-patch@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Tarvo patch client and the operators' publishing tool")
+set(CPACK_PACKAGE_DESCRIPTION
+    "The patch client of the online music game Tarvo (TarvoPatchClient) and tarvo-publish, which puts game data, the launcher, the patch client and music on an FTP tree and checks a tree the way the client reads it.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+# Dependencies come from the shared libraries the binaries link (dpkg-shlibdeps, from dpkg-dev).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3")
+include(CPack)

@@ -1,0 +1,33 @@
+// `tarvo-publish check`: reads a published tree the way the client will and reports what would
+// break a player's update.
+#pragma once
+#include <array>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "publish/Report.h"
+
+namespace publish {
+
+struct CheckOptions {
+  std::string root;  // the FTP root folder that the patch server announces
+  // The four version texts the patch server announces (launcher, client, data, music); without
+  // them the data chain ends at the highest level a list leads to and the fixed files are only
+  // checked where they exist.
+  std::optional<std::array<std::string, 4>> versions;
+};
+
+Report CheckTree(const CheckOptions& options);
+
+// Prints the problems and a summary; the exit code is 1 when some player's update would fail.
+int RunCheck(const CheckOptions& options, std::ostream& out);
+
+// Checks of the pieces, each adding to `report`.
+// One archive as the patch worker installs it; `installName` is where it is downloaded to.
+void CheckArchive(const std::string& path, const std::string& shownName, const std::string& installName,
+                  Report& report);
+// The music list under TarvoPatch and the music files it names under TarvoMusic.
+void CheckMusic(const std::string& root, Report& report);
+
+}  // namespace publish
