@@ -2,9 +2,10 @@
 include(GNUInstallDirs)
 
 install(TARGETS TarvoPatchClient tarvo-publish RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set(TARVO_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/tarvo-patch-client)
+install(FILES README.md DESTINATION ${TARVO_DOC_DIR})
 if(EXISTS ${CMAKE_SOURCE_DIR}/LICENSE)
-  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+  install(FILES LICENSE DESTINATION ${TARVO_DOC_DIR} RENAME copyright)
 endif()
 # The patch server, so that operators can try a published tree end to end.
 install(PROGRAMS tools/patch_server.py DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvo-patch-client)

@@ -46,7 +46,7 @@ void CheckListRecords(const std::string& root, ListInfo& info, std::set<std::str
   for (const std::string& path : list.skippedPaths) {
     report.Error(info.shown, "record '" + Printable(path) + "' names no file inside a folder; the client skips it");
   }
-  if (list.entries.empty()) {
+  if (list.entries.empty() && list.endedAt.empty() && list.skippedPaths.empty()) {
     report.Error(info.shown, "lists no archive; players install nothing and stay at this level");
   }
   for (const PatchFileEntry& entry : list.entries) {

@@ -25,7 +25,7 @@ bool ListTree(const fs::path& root, Listing& listing, std::string& why) {
   for (fs::recursive_directory_iterator it(root, error), end; !error && it != end; it.increment(error)) {
     fs::file_status status = it->symlink_status(error);
     if (error) break;
-    const std::string relative = fs::relative(it->path(), root, error).generic_string();
+    const std::string relative = it->path().lexically_relative(root).generic_string();
     if (fs::is_symlink(status)) {
       // The player's installation holds files only; a link would be written as whatever it names.
       listing.refused.push_back({relative, "is a link; a patch carries plain files only"});

@@ -1,0 +1,131 @@
+// The check of a published tree: a sound tree passes, and each way a tree can break a player's
+// update is reported against the right file with its reason.
+#include <gtest/gtest.h>
+
+#include "publish/TreeCheck.h"
+#include "publish/ZipWriter.h"
+#include "publish_test_support.h"
+
+namespace {
+
+using namespace publish_test;
+
+const std::array<std::string, 4> kDataOnly{"", "", "1.2", ""};
+const std::array<std::string, 4> kEverything{"1.1", "1.1", "1.2", "1.5"};
+
+class CheckTest : public PublishedWorld {
+ protected:
+  publish::Report Check(const std::array<std::string, 4>& versions = kEverything) {
+    return publish::CheckTree({Root(), versions});
+  }
+  // The one problem the tree has: an error on `file` whose reason holds `reason`.
+  void ExpectOnlyError(const publish::Report& report, const std::string& file, const std::string& reason) {
+    std::ostringstream printed;
+    report.Print(printed);
+    ASSERT_EQ(report.Problems().size(), 1u) << printed.str();
+    const publish::Problem& problem = report.Problems()[0];
+    EXPECT_TRUE(problem.error) << printed.str();
+    EXPECT_EQ(problem.file, file);
+    EXPECT_NE(problem.reason.find(reason), std::string::npos) << printed.str();
+  }
+  std::string List(const char* name) const { return Remote(std::string("PatchInfo/") + name); }
+  // Puts a record in front of the list's first one, so that it is installed last.
+  void InsertRecord(const char* listName, const std::string& record) {
+    std::string text = ReadText(List(listName));
+    size_t firstRecord = text.find('\n') + 1;
+    WriteText(List(listName), text.insert(firstRecord, record + "\r\n"));
+  }
+  // An archive written byte for byte as given, with its record added to the level 1.1 list.
+  void AddArchive(const std::string& name, const publish::StoredName& entry) {
+    WriteText(m_dir / "entry", "entry data");
+    publish::ZipWriter writer;
+    std::string why;
+    ASSERT_TRUE(writer.Create(Remote("TarvoPatch/" + name)));
+    ASSERT_TRUE(writer.AddFile(entry, m_dir / "entry", why)) << why;
+    ASSERT_TRUE(writer.Finish());
+    InsertRecord("FileList_110.dat",
+                 "TarvoPatch\\" + name + " " + std::to_string(fs::file_size(Remote("TarvoPatch/" + name))) + " zip 0");
+  }
+};
+
+TEST_F(CheckTest, APublishedTreePassesWithOrWithoutTheAnnouncedVersions) {
+  std::ostringstream out;
+  EXPECT_EQ(publish::RunCheck({Root(), kEverything}, out), 0) << out.str();
+  EXPECT_EQ(out.str(), Root() + ": 0 errors, 0 warnings; players can update\n");
+  EXPECT_TRUE(Check(kDataOnly).Problems().empty());
+  EXPECT_TRUE(publish::CheckTree({Root(), std::nullopt}).Problems().empty());
+}
+
+TEST_F(CheckTest, AMissingArchive) {
+  fs::remove(Remote("TarvoPatch/Patch_100_110_01.zip"));
+  ExpectOnlyError(Check(), "PatchInfo/FileList_100.dat", "names TarvoPatch/Patch_100_110_01.zip, which is missing");
+}
+
+TEST_F(CheckTest, AnArchiveWhoseSizeDiffersFromTheList) {
+  const std::string archive = Remote("TarvoPatch/Patch_100_110_01.zip");
+  const std::string size = std::to_string(fs::file_size(archive));
+  std::string text = ReadText(List("FileList_100.dat"));
+  WriteText(List("FileList_100.dat"), text.replace(text.find(size), size.size(), "12345"));
+  ExpectOnlyError(Check(), "PatchInfo/FileList_100.dat",
+                  "lists TarvoPatch/Patch_100_110_01.zip with 12345 bytes; the archive has " + size);
+}
+
+TEST_F(CheckTest, ACorruptedEntry) {
+  // The first entry's data starts behind its 30-byte local header and its name.
+  const std::string archive = Remote("TarvoPatch/Patch_100_110_01.zip");
+  std::string bytes = ReadText(archive);
+  const size_t nameLength = static_cast<uint8_t>(bytes[26]) | static_cast<uint8_t>(bytes[27]) << 8;
+  bytes[30 + nameLength + 10] ^= 0x55;
+  WriteText(archive, bytes);
+  ExpectOnlyError(Check(), "TarvoPatch/Patch_100_110_01.zip", "entry 'Data\\Sub\\new.dat' is corrupted");
+}
+
+TEST_F(CheckTest, AnEntryNameTheClientRefuses) {
+  AddArchive("Escape.zip", {"Data/../../escape.dat", false});
+  ExpectOnlyError(Check(), "TarvoPatch/Escape.zip", "entry 'Data\\..\\..\\escape.dat': the client refuses the name");
+}
+
+TEST_F(CheckTest, ARecordOfSizeZeroInTheMiddleOfAList) {
+  InsertRecord("FileList_110.dat", "TarvoPatch\\Patch_110_120_01.zip 0 zip 0");
+  ExpectOnlyError(Check(), "PatchInfo/FileList_110.dat",
+                  "record 'TarvoPatch\\Patch_110_120_01.zip' has size 0 and ends the list");
+}
+
+TEST_F(CheckTest, ALevelWithoutItsList) {
+  fs::remove(List("FileList_110.dat"));
+  ExpectOnlyError(Check(kDataOnly), "PatchInfo/FileList_100.dat",
+                  "leads to 1.1, but PatchInfo/FileList_110.dat is missing");
+}
+
+TEST_F(CheckTest, ALoopOfLevels) {
+  std::string text = ReadText(List("FileList_110.dat"));
+  WriteText(List("FileList_110.dat"), text.replace(text.find(" 1.2 "), 5, " 1.0 "));
+  ExpectOnlyError(Check(kDataOnly), "PatchInfo/FileList_110.dat",
+                  "leads back to PatchInfo/FileList_100.dat: players patch round FileList_100.dat, FileList_110.dat");
+}
+
+TEST_F(CheckTest, AMissingLauncherCountsOnlyWhenALauncherIsAnnounced) {
+  fs::remove(Remote("TarvoPatch/Tarvo.exe"));
+  EXPECT_TRUE(Check(kDataOnly).Problems().empty());
+  ExpectOnlyError(Check(), "TarvoPatch/Tarvo.exe", "is missing; the launcher update (version 1.1)");
+}
+
+TEST_F(CheckTest, AMusicListNamingAMissingFile) {
+  fs::remove(Remote("TarvoMusic/zoma5_2.qkn"));
+  ExpectOnlyError(Check(), "TarvoPatch/QKNList.dat", "names music 131077 (TarvoMusic/zoma5_2.qkn), which is missing");
+}
+
+TEST_F(CheckTest, EveryProblemIsALineAndErrorsFailTheCheck) {
+  fs::remove(Remote("TarvoPatch/Tarvo.exe"));
+  fs::remove(Remote("TarvoPatch/TarvoPatchClient.exe"));
+  std::ostringstream out;
+  EXPECT_EQ(publish::RunCheck({Root(), kEverything}, out), 1);
+  EXPECT_EQ(out.str(),
+            "TarvoPatch/Tarvo.exe: error: is missing; the launcher update (version 1.1) stops for every player behind "
+            "it\n"
+            "TarvoPatch/TarvoPatchClient.exe: error: is missing; the patch client update (version 1.1) stops for "
+            "every player behind it\n" +
+                Root() + ": 2 errors, 0 warnings; some players' updates would fail\n");
+}
+
+}  // namespace
