@@ -29,8 +29,8 @@ constexpr int kWaitMs = 30000;
 // Builds a world in `folder` with make_demo_world.py; versions as it takes them ("1.0,1.0,1.2.3,1.0").
 inline bool MakeWorld(const std::string& folder, const std::string& serverVersions,
                       const std::string& registryVersions, const std::string& extraArgs = "") {
-  std::string command = "/usr/bin/python3 " TARVO_SOURCE_DIR "/tools/make_demo_world.py --out '" + folder +
-                        "' --server-versions '" + serverVersions + "' --registry-versions '" + registryVersions +
+  std::string command = "/usr/bin/python3 " TARVO_SOURCE_DIR "/tools/make_demo_world.py --publish '" TARVO_PUBLISH_BINARY
+                        "' --out '" + folder + "' --server-versions '" + serverVersions + "' --registry-versions '" + registryVersions +
                         "' " + extraArgs + " > /dev/null";
   return std::system(command.c_str()) == 0;
 }

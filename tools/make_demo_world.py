@@ -7,7 +7,13 @@ A world is a folder with:
   ftp/             the FTP root; the client's FTP root folder "/tarvo" holds TarvoPatch, TarvoMusic
                    and PatchInfo with the launcher, agent list, patch client, music list, music and
                    the data patch levels
+  operator/        the launcher, agent list, patch client and songs that the operator publishes
   patch_server.json  the configuration of tools/patch_server.py (the port is filled in later)
+
+The operator's files, the music list and the patch server's configuration are published with
+tarvo-publish (--publish names the binary). The data levels are made here by hand instead: each of
+their archives writes Data/order.txt, so that the file shows which archive was installed last, and
+tarvo-publish never puts one file in two archives.
 
 The demo data patch goes from level 1.0 to 1.2.3 over two levels: 1.1 brings Data/a.dat and
 Data/b.dat, 1.2 brings Data/c.dat, a music patch and a texture pack. Each archive also writes
@@ -20,6 +26,7 @@ import random
 import shutil
 import stat
 import struct
+import subprocess
 import zipfile
 
 FTP_ROOT = "/tarvo"
@@ -65,13 +72,6 @@ def image_pack(pictures):
         struct.pack_into("<I", entry, 132, offset)
         directory += entry
     return bytes(data + directory)
-
-
-def music_list(records):
-    out = struct.pack("<I", len(records))
-    for music_id, version in records:
-        out += music_file(music_id, version, b"")[:300]
-    return out
 
 
 def registry(game, versions):
@@ -130,7 +130,12 @@ def game_data(rng, size):
     return bytes(out[:size])
 
 
-def build_demo(out, server_versions, registry_versions):
+def publish(tool, *args):
+    """Runs tarvo-publish; returns what it printed."""
+    return subprocess.run([tool] + list(args), check=True, stdout=subprocess.PIPE, text=True).stdout
+
+
+def build_demo(out, server_versions, registry_versions, tool):
     game = os.path.join(out, "game")
     ftp = os.path.join(out, "ftp")
     tree = os.path.join(ftp, FTP_ROOT.strip("/"))
@@ -150,12 +155,19 @@ def build_demo(out, server_versions, registry_versions):
           image_pack({"SMI_1.qks": (16, 12), "smi_2.QKS": (8, 8), "SMI_3.qks": (4, 4)}))
     write(os.path.join(out, "registry.reg"), registry(game, registry_versions))
 
-    # The FTP tree.
-    write(os.path.join(patch, "Tarvo.exe"), launcher("new"), 0o644)
-    write(os.path.join(patch, "AgentIP.ini"), "[Agent]\r\nip=127.0.0.1\r\n")
-    write(os.path.join(patch, "TarvoPatchClient.exe"), script('echo "new patch client"\n'), 0o644)
-    write(os.path.join(patch, "QKNList.dat"), music_list([(1, 1.5), (2, 1.0), (3, 1.0)]))
-    write(os.path.join(tree, "TarvoMusic", "zoma1.qkn"), music_file(1, 1.5, b"new song 1 " * 80))
+    # The FTP tree: what the operator publishes. FTP carries no file modes, so the programs are
+    # published without execute permission, as the client receives them.
+    operator = os.path.join(out, "operator")
+    write(os.path.join(operator, "Tarvo.exe"), launcher("new"), 0o644)
+    write(os.path.join(operator, "AgentIP.ini"), "[Agent]\r\nip=127.0.0.1\r\n")
+    write(os.path.join(operator, "TarvoPatchClient.exe"), script('echo "new patch client"\n'), 0o644)
+    for kind, name in (("launcher", "Tarvo.exe"), ("agent-list", "AgentIP.ini"), ("client", "TarvoPatchClient.exe")):
+        publish(tool, kind, os.path.join(operator, name), "--root", tree)
+    songs = [(1, 1.5, b"new song 1 " * 80), (2, 1.0, b"old song 2 " * 50), (3, 1.0, b"old song 3 " * 50)]
+    for number, version, body in songs:
+        write(os.path.join(operator, "songs", "zoma%d.qkn" % number), music_file(number, version, body))
+    publish(tool, "music", "--root", tree,
+            *[os.path.join(operator, "songs", "zoma%d.qkn" % number) for number, _, _ in songs])
 
     level11 = [
         ("TarvoPatch\\Data\\A_110.zip", [("Data/a.dat", "a, level 1.1"), ("Data/order.txt", "A")]),
@@ -176,16 +188,16 @@ def build_demo(out, server_versions, registry_versions):
           list_file("1.2.3", [(r, sizes[r]) for r, _ in level11 + level12]))
     write(os.path.join(info, "FileList_110.dat"), list_file("1.2.3", [(r, sizes[r]) for r, _ in level12]))
 
-    write(os.path.join(out, "patch_server.json"), json.dumps({
-        "versions": server_versions,
-        "game_arg": "demo",
-        "ftp_root": FTP_ROOT,
-        "entries": ["1:127.0.0.1", "2:127.0.0.1", "2:localhost"],
+    config = json.loads(publish(tool, "server-config", "--versions", ",".join(server_versions),
+                                "--ftp-root", FTP_ROOT, "--ftp-hosts", "127.0.0.1",
+                                "--music-hosts", "127.0.0.1,localhost",
+                                "--game-servers", "127.0.0.1:9000,localhost:9001", "--game-arg", "demo"))
+    config.update({
         "flags": [1, 2, 3, 4, 5, 6, 7, 8],
-        "game_servers": [["127.0.0.1", 9000], ["localhost", 9001]],
         "log": os.path.join(out, "patch_server.log"),
         "port_file": os.path.join(out, "patch_server.port"),
-    }, indent=2))
+    })
+    write(os.path.join(out, "patch_server.json"), json.dumps(config, indent=2))
 
 
 def build_bench(out, archives, total_mib):
@@ -235,9 +247,12 @@ def main():
                         help="the patch server's four version texts, comma-separated")
     parser.add_argument("--registry-versions", default="1.0,1.0,1.0,1.0",
                         help="the installation's four versions; '-' leaves one out")
+    parser.add_argument("--publish", help="the tarvo-publish binary (needed for the demo world)")
     parser.add_argument("--bench-archives", type=int, help="build the benchmark world instead")
     parser.add_argument("--bench-mib", type=int, default=300)
     args = parser.parse_args()
+    if not args.bench_archives and not args.publish:
+        parser.error("the demo world is published with tarvo-publish: give --publish BINARY")
     out = os.path.abspath(args.out)
     if os.path.exists(out) and os.listdir(out):
         parser.error("%s is not empty" % out)
@@ -245,7 +260,7 @@ def main():
     if args.bench_archives:
         build_bench(out, args.bench_archives, args.bench_mib)
     else:
-        build_demo(out, args.server_versions.split(","), versions(args.registry_versions))
+        build_demo(out, args.server_versions.split(","), versions(args.registry_versions), args.publish)
     print(out)
 
 
