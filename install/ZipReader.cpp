@@ -7,17 +7,12 @@
 #include <new>
 
 #include "install/Crc32.h"
+#include "install/ZipFormat.h"
 
 namespace {
 
-constexpr uint32_t kEndSignature = 0x06054B50;
-constexpr uint32_t kDirectorySignature = 0x02014B50;
-constexpr uint32_t kLocalSignature = 0x04034B50;
-constexpr size_t kEndRecordSize = 22;
-constexpr size_t kDirectoryRecordSize = 46;
-constexpr size_t kLocalRecordSize = 30;
-constexpr uint16_t kFlagEncrypted = 0x0001;
-constexpr uint16_t kFlagUtf8Name = 0x0800;
+using namespace zip_format;
+
 constexpr size_t kInputChunk = 64 * 1024;
 constexpr size_t kOutputChunk = 256 * 1024;
 
@@ -134,8 +129,8 @@ int CZipReader::ExtractEntryTo(int index, const Sink& sink) {
   if ((flags & kFlagEncrypted) || U32(local + 18) != compressedSize || U32(local + 22) != size) return 1;
   if (fseeko(m_pStream, static_cast<off_t>(U16(local + 26)) + U16(local + 28), SEEK_CUR) != 0) return 1;
 
-  if (method == 0) return compressedSize == size ? CopyStored(size, crc, sink) : 1;
-  if (method == 8) return Inflate(compressedSize, size, crc, sink);
+  if (method == kMethodStored) return compressedSize == size ? CopyStored(size, crc, sink) : 1;
+  if (method == kMethodDeflated) return Inflate(compressedSize, size, crc, sink);
   return 1;
 }
 

@@ -6,25 +6,19 @@
 #include <memory>
 
 #include "install/EntryPaths.h"
+#include "install/ZipFormat.h"
 #include "install/ZipReader.h"
 #include "platform/codepage.h"
 
 namespace publish {
 namespace {
 
-constexpr uint32_t kLocalSignature = 0x04034B50;
-constexpr uint32_t kDirectorySignature = 0x02014B50;
-constexpr uint32_t kEndSignature = 0x06054B50;
+using namespace zip_format;
+
 constexpr uint16_t kVersionNeeded = 20;
-constexpr uint16_t kFlagUtf8Name = 0x0800;
-constexpr uint16_t kMethodStored = 0;
-constexpr uint16_t kMethodDeflated = 8;
 // 1980-01-01 00:00, so that the same trees give the same archives.
 constexpr uint16_t kDosTime = 0;
 constexpr uint16_t kDosDate = (0 << 9) | (1 << 5) | 1;
-constexpr size_t kLocalHeaderSize = 30;
-constexpr size_t kDirectoryRecordSize = 46;
-constexpr size_t kEndRecordSize = 22;
 constexpr size_t kChunk = 256 * 1024;
 
 void Put16(std::string& out, uint16_t v) {
@@ -174,7 +168,7 @@ bool ZipWriter::AddFile(const StoredName& name, const std::string& sourcePath, s
   Entry entry;
   entry.name = name;
   entry.offset = m_size;
-  const uint64_t dataStart = m_size + kLocalHeaderSize + name.bytes.size();
+  const uint64_t dataStart = m_size + kLocalRecordSize + name.bytes.size();
   if (fseeko(m_file, static_cast<off_t>(dataStart), SEEK_SET) != 0) return false;
   entry.method = kMethodDeflated;
   if (!WriteData(source.get(), entry, true, why)) {
