@@ -1,5 +1,6 @@
 // tarvo-publish: puts game data, the fixed files and music on an FTP tree in the form the patch
 // client reads, and checks a tree the way the client will read it.
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -42,9 +43,10 @@ struct Arguments {
   bool Has(const std::string& name) const { return options.count(name) != 0; }
 };
 
-// "--name value" pairs among positional words; every option takes a value.
+// "--name value" pairs among positional words; every option takes a value. `positional` is how
+// many positional words the command takes at most.
 bool ParseArguments(int argc, char** argv, const std::set<std::string>& known, const std::set<std::string>& required,
-                    Arguments& args) {
+                    size_t positional, Arguments& args) {
   for (int i = 2; i < argc; ++i) {
     std::string word = argv[i];
     if (word.rfind("--", 0) != 0) {
@@ -57,6 +59,10 @@ bool ParseArguments(int argc, char** argv, const std::set<std::string>& known, c
       return false;
     }
     args.options[name] = argv[++i];
+  }
+  if (args.positional.size() > positional) {
+    std::cerr << "tarvo-publish: " << argv[1] << " does not take " << args.positional[positional] << "\n";
+    return false;
   }
   for (const std::string& name : required) {
     if (!args.Has(name)) {
@@ -99,7 +105,7 @@ bool ParseNumber(const std::string& text, long low, long high, long& value) {
 int RunData(int argc, char** argv) {
   Arguments args;
   if (!ParseArguments(argc, argv, {"root", "from", "to", "old", "new", "max-archive"},
-                      {"root", "from", "to", "old", "new"}, args)) {
+                      {"root", "from", "to", "old", "new"}, 0, args)) {
     return 2;
   }
   publish::DataOptions options{args.Get("root"), args.Get("from"), args.Get("to"), args.Get("old"), args.Get("new")};
@@ -119,7 +125,7 @@ int RunServerConfig(int argc, char** argv) {
   if (!ParseArguments(argc, argv,
                       {"versions", "ftp-root", "ftp-hosts", "music-hosts", "game-servers", "game-arg", "host", "port",
                        "out"},
-                      {"versions", "ftp-root", "ftp-hosts"}, args)) {
+                      {"versions", "ftp-root", "ftp-hosts"}, 0, args)) {
     return 2;
   }
   publish::ServerConfigOptions options;
@@ -176,24 +182,20 @@ int main(int argc, char** argv) {
 
   Arguments args;
   if (command == "check") {
-    if (!ParseArguments(argc, argv, {"root", "versions"}, {"root"}, args)) return 2;
+    if (!ParseArguments(argc, argv, {"root", "versions"}, {"root"}, 0, args)) return 2;
     publish::CheckOptions options{args.Get("root"), std::nullopt};
     if (args.Has("versions")) {
       options.versions.emplace();
       if (!ParseVersions(args.Get("versions"), *options.versions)) return 2;
     }
-    if (!args.positional.empty()) {
-      std::cerr << kUsage;
-      return 2;
-    }
     return publish::RunCheck(options, std::cout);
   }
   if (command == "music") {
-    if (!ParseArguments(argc, argv, {"root"}, {"root"}, args)) return 2;
+    if (!ParseArguments(argc, argv, {"root"}, {"root"}, SIZE_MAX, args)) return 2;
     return publish::PublishMusic(args.positional, args.Get("root"), std::cout, std::cerr);
   }
   if (publish::IsFixedFileKind(command)) {
-    if (!ParseArguments(argc, argv, {"root"}, {"root"}, args)) return 2;
+    if (!ParseArguments(argc, argv, {"root"}, {"root"}, 1, args)) return 2;
     if (args.positional.size() != 1) {
       std::cerr << "tarvo-publish: " << command << " takes one file\n";
       return 2;

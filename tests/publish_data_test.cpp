@@ -1,6 +1,7 @@
 // Publishing a data level: the archives hold exactly the changed files as the client's reader sees
 // them, split at the size limit and listed so that the first archive is installed first; trees the
-// client could not install are refused before anything is written.
+// client could not install are refused before anything is written. The fixed files and the music
+// go where the named fetches look, with a music list the client's reader takes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <set>
 
 #include "install/ZipReader.h"
+#include "music/MusicList.h"
 #include "pipeline/PatchListFile.h"
 #include "publish_test_support.h"
 
@@ -133,6 +135,33 @@ TEST_F(DataTest, TreesTheClientCouldNotInstallAreRefusedBeforeAnythingIsWritten)
   EXPECT_EQ(PublishLevel(Root(), "v1", "1.3", Tree11(), Tree12()).code, 2);
   EXPECT_EQ(PublishLevel(Root(), "1.2", "1.3 beta", Tree11(), Tree12()).code, 1);  // the client reads "1.3"
   EXPECT_FALSE(fs::exists(Remote("PatchInfo/FileList_120.dat")));
+}
+
+TEST_F(DataTest, FixedFilesAndSongsGoWhereTheFetchesLookWithAListOfEverySong) {
+  EXPECT_EQ(ReadText(Remote("TarvoPatch/Tarvo.exe")), "new launcher");
+  EXPECT_EQ(ReadText(Remote("TarvoPatch/AgentIP.ini")), "new agent-list");
+  EXPECT_EQ(ReadText(Remote("TarvoPatch/TarvoPatchClient.exe")), "new client");
+  EXPECT_EQ(ReadText(Remote("TarvoMusic/zoma5_2.qkn")), MusicBytes(5 | (2 << 16), 1.5f));
+
+  const std::string list = ReadText(Remote("TarvoPatch/QKNList.dat"));
+  CMemorySource source(reinterpret_cast<const uint8_t*>(list.data()), list.size());
+  std::vector<uint32_t> ids;
+  for (const MusicHeader& record : ReadMusicList(source)) {
+    ids.push_back(record.MusicId());
+    EXPECT_FLOAT_EQ(record.Version(), 1.5f);
+  }
+  EXPECT_EQ(ids, (std::vector<uint32_t>{1, 2, 5 | (2 << 16)}));
+  EXPECT_EQ(list.size(), 4u + 3 * kMusicHeaderSize);
+
+  std::ostringstream out, err;
+  WriteText(m_dir / "short.qkn", "not a song");
+  EXPECT_EQ(publish::PublishMusic({m_dir / "short.qkn"}, Root(), out, err), 1);
+  // A song under another song's name would be listed under an id whose file is not there.
+  WriteText(Remote("TarvoMusic/zoma9.qkn"), MusicBytes(1, 2.0f));
+  EXPECT_EQ(publish::PublishMusic({}, Root(), out, err), 1);
+  EXPECT_NE(err.str().find("TarvoMusic/zoma9.qkn does not hold the music its name says"), std::string::npos)
+      << err.str();
+  EXPECT_EQ(ReadText(Remote("TarvoPatch/QKNList.dat")), list);
 }
 
 }  // namespace

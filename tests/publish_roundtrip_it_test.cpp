@@ -95,4 +95,17 @@ TEST_F(RoundTripTest, TwoPublishedLevelsTakeAnOldInstallationToTheNewFiles) {
   EXPECT_EQ(ftp.CountInLog("RETR FileList_"), listsFetched);
 }
 
+TEST(PublishCommandLineTest, MistakesExitWithTwoAndSayWhat) {
+  std::string out;
+  EXPECT_EQ(Publish({"data", "--root", "ftp", "--from", "1.0"}, out), 2);
+  EXPECT_NE(out.find("data needs --new"), std::string::npos) << out;
+  EXPECT_EQ(Publish({"check", "--root", "ftp", "--versions", "1.0,1.1"}, out), 2);
+  EXPECT_NE(out.find("--versions takes four texts"), std::string::npos) << out;
+  EXPECT_EQ(Publish({"launcher", "a", "b", "--root", "ftp"}, out), 2);
+  EXPECT_EQ(Publish({"check", "--root", "ftp", "--colour", "x"}, out), 2);
+  EXPECT_NE(out.find("unknown option --colour"), std::string::npos) << out;
+  EXPECT_EQ(Publish({"publish"}, out), 2);
+  EXPECT_NE(out.find("usage:"), std::string::npos) << out;
+}
+
 }  // namespace
