@@ -128,4 +128,22 @@ TEST_F(CheckTest, EveryProblemIsALineAndErrorsFailTheCheck) {
                 Root() + ": 2 errors, 0 warnings; some players' updates would fail\n");
 }
 
+TEST_F(CheckTest, OdditiesThatBreakNoUpdateAreWarningsAndPass) {
+  // A list of a level that is not behind, one under a name the client never asks for, and a song
+  // older than the list says (fetched again on every run, but fetched).
+  fs::copy_file(List("FileList_110.dat"), List("FileList_120.dat"));
+  fs::copy_file(List("FileList_110.dat"), List("FileList_05.dat"));
+  WriteText(Remote("TarvoMusic/zoma2.qkn"), MusicBytes(2, 1.0f));
+  std::ostringstream out;
+  EXPECT_EQ(publish::RunCheck({Root(), kEverything}, out), 0);
+  EXPECT_NE(out.str().find("PatchInfo/FileList_05.dat: warning: the client never asks for this name; it asks for "
+                           "FileList_005.dat\n"),
+            std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("PatchInfo/FileList_120.dat: warning: is never asked for"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("TarvoMusic/zoma2.qkn: warning: is older than the list says"), std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find(": 0 errors, 3 warnings; players can update"), std::string::npos) << out.str();
+}
+
 }  // namespace
