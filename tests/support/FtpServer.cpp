@@ -90,6 +90,14 @@ FtpServer::FtpServer(Options options) {
   }
   args.push_back("--slow-chunk");
   args.push_back(std::to_string(options.slowChunkBytes));
+  for (const auto& announced : options.announcedSizes) {
+    args.push_back("--announce");
+    args.push_back(announced);
+  }
+  for (const auto& name : options.endlessFiles) {
+    args.push_back("--endless");
+    args.push_back(name);
+  }
 
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");

@@ -23,6 +23,13 @@ class FtpServer {
     // the client sees each piece arrive on its own.
     std::vector<std::string> slowFiles;
     int slowChunkBytes = 1000;
+    // "PATH=N": SIZE of PATH answers N whatever the file holds, as for a file that grows or
+    // shrinks between SIZE and RETR; "PATH=N/T": only the first T times; N "none": SIZE is
+    // refused, as by a server that tells no sizes. Such files are sent whole and reported
+    // complete even when the client stops reading early.
+    std::vector<std::string> announcedSizes;
+    // Paths relative to the root whose transfer never ends.
+    std::vector<std::string> endlessFiles;
   };
 
   FtpServer();

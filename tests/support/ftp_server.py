@@ -11,7 +11,7 @@ import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -49,13 +49,73 @@ class _SlowProducer:
         return self.file.read(self.chunk)
 
 
-def make_handler(cut_names, cut_times, slow_names, slow_chunk):
-    remaining = {os.path.normcase(name.strip("/")): cut_times for name in cut_names}
-    slow = {os.path.normcase(name.strip("/")) for name in slow_names}
+class _EndlessProducer:
+    """Sends a pattern for ever: a file that never ends."""
+
+    def __init__(self):
+        self.block = bytes(range(256)) * 64
+
+    def more(self):
+        return self.block
+
+
+class _HandedOverDTP(DTPHandler):
+    """Reports a transfer complete once every byte is handed to the network, as many servers do,
+    even when the client closes the data connection before it has read them all."""
+
+    def handle_close(self):
+        if not self._closed and not self.receive and all(item is None for item in self.producer_fifo):
+            self.producer_fifo.clear()
+        super().handle_close()
+
+
+def _key(name):
+    return os.path.normcase(name.strip("/"))
+
+
+def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endless_names):
+    remaining = {_key(name): cut_times for name in cut_names}
+    slow = {_key(name) for name in slow_names}
+    endless = {_key(name) for name in endless_names}
+    sizes = {}  # path -> [answer, SIZE commands left to answer so (None: all)]
+    for item in announced:
+        name, _, answer = item.rpartition("=")
+        answer, _, times = answer.partition("/")
+        sizes[_key(name)] = [answer, int(times) if times else None]
 
     class Handler(FTPHandler):
+        def _relative(self, file):
+            return os.path.relpath(file, self.fs.root).replace(os.sep, "/")
+
+        def ftp_SIZE(self, path):
+            rel = self._relative(path)
+            answer, left = sizes.get(rel, (None, 0))
+            if answer is None or left == 0:
+                return super().ftp_SIZE(path)
+            if left is not None:
+                sizes[rel][1] = left - 1
+            if answer == "none":
+                self.respond("502 SIZE not implemented.")
+            else:
+                self.respond("213 %s" % answer)
+            return None
+
         def ftp_RETR(self, file):
-            rel = os.path.relpath(file, self.fs.root).replace(os.sep, "/")
+            rel = self._relative(file)
+            if rel in endless:
+                self.push_dtp_data(_EndlessProducer(), isproducer=True, cmd="RETR")
+                return file
+            if rel in sizes:
+                # Sent in one piece: the server reports the transfer complete once it has handed
+                # every byte over, however many of them the client chose to read.
+                try:
+                    with self.run_as_current_user(self.fs.open, file, "rb") as fd:
+                        data = fd.read()
+                except OSError as err:
+                    self.respond("550 %s." % err.strerror)
+                    return None
+                self.push_dtp_data(data, isproducer=False, cmd="RETR")
+                return file
             if rel in slow:
                 try:
                     fd = self.run_as_current_user(self.fs.open, file, "rb")
@@ -75,8 +135,10 @@ def make_handler(cut_names, cut_times, slow_names, slow_chunk):
                 return file
             return super().ftp_RETR(file)
 
+    if announced:
+        Handler.dtp_handler = _HandedOverDTP
     # Cuts and slow files need the producer path; sendfile would bypass it.
-    if cut_names or slow_names:
+    if cut_names or slow_names or endless_names or announced:
         Handler.use_sendfile = False
     return Handler
 
@@ -92,6 +154,11 @@ def main():
     parser.add_argument("--slow", action="append", default=[],
                         help="path relative to the root sent in small pieces with pauses")
     parser.add_argument("--slow-chunk", type=int, default=1000)
+    parser.add_argument("--announce", action="append", default=[],
+                        help="PATH=N[/T]: SIZE of PATH answers N whatever the file holds (only the first T "
+                             "times when given); N 'none' refuses SIZE")
+    parser.add_argument("--endless", action="append", default=[],
+                        help="path relative to the root whose transfer never ends")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.DEBUG,
@@ -99,7 +166,7 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(os.path.realpath(args.root), perm="elr")
-    handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk)
+    handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk, args.announce, args.endless)
     handler.authorizer = authorizer
     handler.banner = "test server ready"
 
