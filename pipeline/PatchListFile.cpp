@@ -1,5 +1,6 @@
 #include "pipeline/PatchListFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -95,19 +96,22 @@ PatchListResult ParsePatchList(std::string_view text, PatchList& list) {
       return PatchListResult::kBadRecord;
     }
     if (anyTaken && path == lastTaken) continue;
-    size_t backslash = path.find('\\');
-    if (backslash == std::string_view::npos || backslash + 1 == path.size()) {  // names no file
+    size_t separator = path.find_first_of("\\/");
+    if (separator == std::string_view::npos || separator + 1 == path.size()) {  // names no file
       list.skippedPaths.emplace_back(path);
       continue;
     }
-    std::string_view name = path.substr(backslash + 1);
+    std::string_view name = path.substr(separator + 1);
     if (!IsSafeListedPath(name)) {  // "Data\\x" names a root path
       list.refusedPath = std::string(path);
       return PatchListResult::kBadRecord;
     }
     PatchFileEntry entry;
     entry.m_strPath = std::string(path);
+    // One kind of separator from here on, the one the folder and music-patch rules look for. No
+    // byte of a double-byte character is a '/', so the change cannot split one.
     entry.m_strName = std::string(name);
+    std::replace(entry.m_strName.begin(), entry.m_strName.end(), '/', '\\');
     entry.m_nSize = size;
     entry.m_nExtra = extra;
     list.totalBytes += static_cast<uint32_t>(size);

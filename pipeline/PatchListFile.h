@@ -25,7 +25,8 @@ struct PatchList {
   std::string refusedPath;                // the record that made the result kBadRecord
 };
 
-// Parses the list's text. A record without a backslash names no file in a folder and is skipped.
+// Parses the list's text. '\' and '/' both separate folders; a record without either names no file
+// in a folder and is skipped. Names are handed on with '\' alone.
 PatchListResult ParsePatchList(std::string_view text, PatchList& list);
 
 // Whether a listed path stays inside the game folder once its first folder is cut off: no drive,

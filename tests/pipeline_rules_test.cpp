@@ -125,10 +125,15 @@ TEST(PatchListFile, EndOfListAndSkippedRecords) {
   EXPECT_TRUE(list.entries.empty());
   ASSERT_EQ(ParsePatchList("a 1 b P\\A.zip 5 x", list), PatchListResult::kOk);
   EXPECT_EQ(Names(list), std::vector<std::string>{"A.zip"});
-  // No backslash, or nothing after it: no file to fetch; the next record is still read.
-  ASSERT_EQ(ParsePatchList("a 1 b\nA.zip 5 x 0\nData\\ 5 x 0\nP/Q.zip 1 x 0\nP\\Sub\\B.zip 6 x 0\n", list),
+  // No separator, or nothing after it: no file to fetch; the next record is still read.
+  ASSERT_EQ(ParsePatchList("a 1 b\nA.zip 5 x 0\nData\\ 5 x 0\nData/ 5 x 0\nP\\Sub\\B.zip 6 x 0\n", list),
             PatchListResult::kOk);
   EXPECT_EQ(Names(list), std::vector<std::string>{"Sub\\B.zip"});
+  EXPECT_EQ(list.totalBytes, 6u);
+  // "/" separates as "\\" does; names go on with "\\" alone, the path stays as listed.
+  ASSERT_EQ(ParsePatchList("a 1 b\nP/Q.zip 1 x 0\nP/Sub/C.zip 2 x 0\nP\\Sub/D.zip 3 x 0\n", list), PatchListResult::kOk);
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"Sub\\D.zip", "Sub\\C.zip", "Q.zip"}));
+  EXPECT_EQ(list.entries[1].m_strPath, "P/Sub/C.zip");
   EXPECT_EQ(list.totalBytes, 6u);
 }
 
@@ -143,7 +148,7 @@ TEST(PatchListFile, HeaderMustCarryAVersion) {
 TEST(PatchListFile, RecordsReachingOutsideTheGameFolderRefuseTheList) {
   const char* const unsafe[] = {"P\\..\\..\\x.zip", "..\\x.zip",    "P\\C:\\x.zip", "C:\\x.zip",
                                 "\\P\\x.zip",       "P\\\\x.zip",   "/etc\\x.zip",  "P\\a/../../x.zip",
-                                "P\\..",            "P\\x.zip:ads"};
+                                "P\\..",            "P\\x.zip:ads", "P//x.zip",     "P/../x.zip"};
   for (const char* path : unsafe) {
     PatchList list;
     std::string text = std::string("a 1 b\nP\\ok.zip 5 x 0\n") + path + " 5 x 0\n";
