@@ -7,9 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/GameFolder.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "session/StopCodes.h"
+
+namespace {
+const char* const kGameNotStarted = "无法启动游戏程序\"Zobi.exe\",因此中断执行.";
+}  // namespace
 
 namespace gamelaunch {
 
@@ -89,15 +94,20 @@ void CPatchClientDlg::OnStartGame(int) {
   }
   // The game is named relative to the game folder; a worker may have left another folder current.
   std::string gameFolder;
-  if (ReadDefaultDir(m_strRegKey, gameFolder, nullptr)) platform::SetCurrentDirectory(gameFolder);
-  platform::SpawnNoWait("Zobi.exe", gamelaunch::BuildGameArguments(*this, gamelaunch::LookUpIPv4));
+  if (!EnterGameFolder(m_strRegKey, gameFolder, this)) return;
+  if (!platform::SpawnNoWait("Zobi.exe", gamelaunch::BuildGameArguments(*this, gamelaunch::LookUpIPv4))) {
+    // Ending as if the game had started would leave the player with nothing at all.
+    MessageBox(kGameNotStarted, MB_OK | MB_ICONSTOP);
+    ReportStop(STOP_SILENT);
+    return;
+  }
   ReportStop(STOP_DONE);
 }
 
 void RelaunchLauncher() {
   // This runs at process exit, when a worker may have left the current directory anywhere; the
-  // launcher lives in the game folder.
+  // launcher lives in the game folder, and no other folder's "Tarvo.exe" may be started instead.
   std::string gameFolder;
-  if (ReadDefaultDir("SOFTWARE\\Brix\\Tarvo", gameFolder, nullptr)) platform::SetCurrentDirectory(gameFolder);
+  if (!EnterGameFolder("SOFTWARE\\Brix\\Tarvo", gameFolder, nullptr)) return;
   platform::SpawnNoWait("Tarvo.exe", {" "});
 }

@@ -114,13 +114,16 @@ class CPatchClientDlg {
   LRESULT OnPatchList(WPARAM wParam, LPARAM lParam);
 
   // ---- transfer (transfer/) ----
-  bool DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName);
+  // `maxBytes` bounds what the remote file may hold (a patch archive: its listed size).
+  bool DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName,
+                    uint64_t maxBytes = UINT64_MAX);
   bool FetchLauncher();
   bool FetchAgentList();
   bool FetchPatchClient();
   bool FetchMusicList();
   bool FetchMusic(uint32_t musicId);
-  void InstallMusicList();
+  // False when the run has ended because the game folder could not be entered again.
+  bool InstallMusicList();
 
   // ---- installation (install/) ----
   int UnpackFile(const char* packedFile);

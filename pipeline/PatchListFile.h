@@ -33,7 +33,8 @@ PatchListResult ParsePatchList(std::string_view text, PatchList& list);
 // no root, no ".." component.
 bool IsSafeListedPath(std::string_view path);
 
-// A level's list names a few hundred files at most; anything far bigger is not a list.
+// A level's list names a few hundred files at most; anything far bigger is not a list. The client
+// bounds it before and during its transfer, so no server can fill the disk with it.
 constexpr int64_t kMaxPatchListBytes = 16 << 20;
 
 // The remote name of a level's list: at least three digits.

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/GameFolder.h"
 #include "app/PatchClientDlg.h"
 #include "pipeline/PatchListFile.h"
 #include "platform/clock.h"
@@ -26,10 +27,13 @@ bool CopyRemoteFile(CFtpConnection& connection, const std::string& remoteName, c
   platform::FileHandle file;
   if (!file.Open(localName, platform::kGenericWrite, platform::kShareNone, platform::kCreateAlways)) return false;
   bool writeFailed = false;
-  bool read = connection.ReadFile(remoteName, [&](const char* data, size_t count) {
-    writeFailed = file.Write(data, count) != static_cast<int64_t>(count);
-    return !writeFailed;
-  });
+  bool read = connection.ReadFile(
+      remoteName,
+      [&](const char* data, size_t count) {
+        writeFailed = file.Write(data, count) != static_cast<int64_t>(count);
+        return !writeFailed;
+      },
+      pipeline::kMaxPatchListBytes);
   return read && !writeFailed;
 }
 
@@ -50,13 +54,11 @@ LRESULT CPatchClientDlg::OnPatchList(WPARAM wParam, LPARAM lParam) {
   if (!m_pPatchList) return kListFailed;
 
   std::string gameFolder;
-  if (!ReadDefaultDir(m_strRegKey, gameFolder, this)) return kNoGameFolder;
-  platform::SetCurrentDirectory(gameFolder);
+  if (!EnterGameFolder(m_strRegKey, gameFolder, this)) return kNoGameFolder;
 
   std::unique_ptr<CFtpConnection> connection;
   switch (ConnectToFolder(*this, m_ftpHosts, "PatchInfo", connection)) {
     case ConnectOutcome::kNoHosts:
-      platform::SetCurrentDirectory(gameFolder);
       ReportStop(STOP_FTP_CONNECT);
       return kListDone;
     case ConnectOutcome::kFailed:

@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "app/GameFolder.h"
 #include "app/PatchClientDlg.h"
 #include "pipeline/VersionRules.h"
 #include "platform/clock.h"
@@ -37,8 +38,7 @@ bool RunEnded(CPatchClientDlg& dlg) { return dlg.Loop().HasEnded(); }
 unsigned PatchThread(void* pParam) {
   CPatchClientDlg& dlg = *static_cast<CPatchClientDlg*>(pParam);
   std::string gameFolder;
-  if (!ReadDefaultDir(dlg.m_strRegKey, gameFolder, &dlg)) return kFolderFailed;
-  platform::SetCurrentDirectory(gameFolder);
+  if (!EnterGameFolder(dlg.m_strRegKey, gameFolder, &dlg)) return kFolderFailed;
   if (!dlg.m_pPatchList) return kPatchFailed;  // released by a failure that ends the run
   // The list is complete before the worker starts and nobody adds to it later; a copy keeps the
   // worker independent of a release on another thread.
@@ -71,7 +71,9 @@ unsigned PatchThread(void* pParam) {
       dlg.ReportStop(STOP_CLIENT);
       return kFolderFailed;
     }
-    if (!dlg.DownloadFile(connection.get(), name, nullptr)) {
+    // An archive larger than its listed size is not the one the list describes.
+    const uint64_t listedSize = entry.m_nSize > 0 ? static_cast<uint64_t>(entry.m_nSize) : 0;
+    if (!dlg.DownloadFile(connection.get(), name, nullptr, listedSize)) {
       // Left alone, the player would face a locked Start button and no word at all.
       connection.reset();
       platform::DeleteFile(name);

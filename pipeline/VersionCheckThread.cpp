@@ -2,6 +2,7 @@
 // date in a fixed order: launcher, patch client, music, game data.
 #include <string>
 
+#include "app/GameFolder.h"
 #include "app/PatchClientDlg.h"
 #include "pipeline/MusicTool.h"
 #include "pipeline/VersionRules.h"
@@ -16,13 +17,6 @@ const char* const kPreparing = "正在准备补丁中,请耐心等待.";
 constexpr int kRunEnding = 0;  // a step failed (and reported) or the run is over
 constexpr int kVersionCheckDone = 1;  // handed over to the patch list step, or nothing was due
 
-// The local version file and the launcher fetches name files relative to the current directory,
-// so the thread makes sure it stands in the game folder before it reads anything.
-void EnterGameFolder(CPatchClientDlg& dlg) {
-  std::string gameFolder;
-  if (ReadDefaultDir(dlg.m_strRegKey, gameFolder, nullptr)) platform::SetCurrentDirectory(gameFolder);
-}
-
 // The player closed the window, or a failure ended the run: nothing more is fetched.
 bool RunEnded(CPatchClientDlg& dlg) { return dlg.Loop().HasEnded(); }
 
@@ -36,7 +30,9 @@ float ServerValue(const std::string& text) {
 
 unsigned VersionCheckThread(void* pParam) {
   CPatchClientDlg& dlg = *static_cast<CPatchClientDlg*>(pParam);
-  EnterGameFolder(dlg);
+  // The local version file and the launcher fetches name files relative to the current directory.
+  std::string gameFolder;
+  if (!EnterGameFolder(dlg.m_strRegKey, gameFolder, &dlg)) return kRunEnding;
 
   const float r1 = dlg.ReadRegFloat("Version1");
   const float r2 = dlg.ReadRegFloat("Version2");
@@ -84,9 +80,14 @@ unsigned VersionCheckThread(void* pParam) {
       dlg.ScanMusicFolder();
       dlg.SetDlgItemText(IDC_STATUS, kPreparing);
       dlg.EmbedMissingThumbnails();
-      if (!dlg.LoadNewMusicList()) return kRunEnding;
+      if (!dlg.LoadNewMusicList()) {
+        // The list was fetched but cannot be read: without a word the player would wait for a
+        // Start button that never unlocks.
+        dlg.ReportStop(STOP_MUSIC_DATA);
+        return kRunEnding;
+      }
       dlg.FetchNewerMusic();
-      dlg.InstallMusicList();
+      if (!dlg.InstallMusicList()) return kRunEnding;
       dlg.WriteRegFloat("Version4", s);
       dlg.SetDlgItemText(IDC_STATUS, "");
     }

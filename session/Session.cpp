@@ -2,6 +2,7 @@
 // and the hand-over to worker thread 1 once the game servers have arrived.
 #include <cstdlib>
 
+#include "app/GameFolder.h"
 #include "app/PatchClientDlg.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -161,10 +162,11 @@ void CPatchClientDlg::OnGameServerList(PatchPacket& packet) {
     }
   }
   // The worker reads files relative to the current folder, and the music move changes that folder
-  // while it runs: both must be done before the worker starts.
+  // while it runs: both must be done before the worker starts. Without a game folder the run ends
+  // here, with the music move's own message first, and nothing is fetched or written.
   std::string gameFolder;
-  const bool haveFolder = ReadDefaultDir(m_strRegKey, gameFolder, this);
-  if (haveFolder && platform::SetCurrentDirectory(gameFolder)) MoveMusicFromTemp(gameFolder.c_str(), 0);
+  if (!EnterGameFolder(m_strRegKey, gameFolder, this, "Music patch failed..")) return;
+  MoveMusicFromTemp(gameFolder.c_str(), 0);
   BeginThread(VersionCheckThread);
 }
 

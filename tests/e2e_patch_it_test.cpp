@@ -22,6 +22,8 @@ namespace {
 const char* const kStopNotFound = "尚未找到补丁文件,因此中断执行.";
 const char* const kStopFtp = "无法连接FTP,因此中断执行.";
 const char* const kStopNoServers = "接收服务器信息失败,请重新再试.";
+const char* const kStopPatchDownload = "无法下载补丁文件,因此中断执行.";
+const char* const kStopUnforeseen = "发现无法预知的错误,因此中断执行.";
 
 // Data patch due (1.0 → 1.2.3); launcher, client and music current.
 const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
@@ -66,8 +68,12 @@ class PatchRunTest : public ::testing::Test {
     options.root = m_world + "/ftp";
     return options;
   }
-  void StartClient(ClientProcess& client, int patchPort, int ftpPort) {
-    ASSERT_TRUE(e2e::StartClient(client, m_registry, patchPort, ftpPort));
+  void StartClient(ClientProcess& client, int patchPort, int ftpPort, const std::string& workDir = "") {
+    ASSERT_TRUE(e2e::StartClient(client, m_registry, patchPort, ftpPort, {}, workDir));
+  }
+  // Replaces the registry's "defaultdir" line with `line`.
+  void SetDefaultDirLine(const std::string& line) {
+    WriteTextFile(m_registry, std::regex_replace(ReadTextFile(m_registry), std::regex("\"defaultdir\"=[^\r\n]*"), line));
   }
   // Runs the client until it ends by itself; returns whether it did.
   bool RunToEnd(int patchPort, int ftpPort, ClientProcess& client) {
@@ -337,6 +343,137 @@ TEST_F(PatchRunTest, ARunKilledInTheMiddleOfAPatchIsCompletedByTheNextRun) {
   EXPECT_FLOAT_EQ(Version(3), 1.23f);
   client.CloseStdin();
   EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
+TEST_F(PatchRunTest, AGameFolderThatCannotBeEnteredEndsTheRunBeforeAnythingIsFetchedOrWritten) {
+  // The launcher, the client, the music and the data are all behind.
+  const char* const versions = "1.1,1.1,1.2.3,1.1";
+  MakeWorld(versions);
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(versions));
+  const std::string registry = ReadTextFile(m_registry);
+  const std::string elsewhere = m_dir / "launcher's folder";
+  fs::create_directories(elsewhere);
+  const struct {
+    const char* line;
+    const char* shown;
+  } cases[] = {
+      {"\"defaultdir\"=\"/no/such/Tarvo\"", "/no/such/Tarvo"},
+      {"\"defaultdir\"=\"\"", ""},
+      {"\"defaultdir\"=dword:00000001", "?"},
+      {"\"defaultdir\"=\"C:\\\\Games\\\\Tarvo\"", "C:\\Games\\Tarvo"},  // relative here: no such place
+      {"\"defaultdir\"=\"Tarvo\"", "Tarvo"},  // relative: wherever the client was started
+  };
+  fs::create_directories(elsewhere + "/Tarvo");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    WriteTextFile(m_registry, registry);
+    SetDefaultDirLine(c.line);
+    ClientProcess client;
+    StartClient(client, server.Port(), ftp.Port(), elsewhere);
+    ASSERT_NE(client.Wait(kWaitMs), -1);
+    EXPECT_EQ(client.Stderr(), std::string("Music patch failed..\n无法访问游戏文件夹\"") + c.shown + "\",因此中断执行.\n");
+    EXPECT_EQ(ftp.LoginCount(), 0);
+    EXPECT_TRUE(fs::is_empty(elsewhere + "/Tarvo"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1);
+    for (int n = 1; n <= 4; ++n) EXPECT_FLOAT_EQ(Version(n), 1.0f) << n;
+  }
+}
+
+TEST_F(PatchRunTest, AGameThatCannotBeStartedIsReported) {
+  const char* const versions = "1.0,1.0,1.0,1.0";
+  MakeWorld(versions);
+  fs::permissions(Game("Zobi.exe"), fs::perms::owner_read | fs::perms::owner_write);
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(versions));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stderr();
+  client.WriteStdin("\n");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_EQ(client.Stderr(), "无法启动游戏程序\"Zobi.exe\",因此中断执行.\n");
+  EXPECT_FALSE(fs::exists(Game("zobi_args.txt")));
+}
+
+TEST_F(PatchRunTest, AFileIsInstalledOnlyWhenItArrivedWholeAsAnnounced) {
+  const char* const versions = "1.1,1.0,1.0,1.0";
+  MakeWorld(versions);
+  const std::string oldLauncher = ReadTextFile(Game("Tarvo.exe"));
+  const std::string registry = ReadTextFile(m_registry);
+  PatchServer server(e2e::PatchConfig(versions));
+  {  // The launcher grows between SIZE and RETR once: that attempt fails, the next brings all of it.
+    FtpServer::Options options = FtpOptions();
+    options.announcedSizes = {"tarvo/TarvoPatch/Tarvo.exe=40/1"};
+    FtpServer ftp(options);
+    ClientProcess client;
+    ASSERT_TRUE(RunToEnd(server.Port(), ftp.Port(), client));
+    EXPECT_EQ(client.Stderr(), "");
+    EXPECT_EQ(ftp.CountInLog("<- RETR Tarvo.exe"), 2);
+    EXPECT_EQ(ReadTextFile(Game("Tarvo.exe")), ReadTextFile(Remote("TarvoPatch/Tarvo.exe")));
+    EXPECT_FLOAT_EQ(Version(1), 1.1f);
+  }
+  {  // It keeps changing: after the attempts, the fetch's stop code; nothing is installed or recorded.
+    WriteTextFile(Game("Tarvo.exe"), oldLauncher);
+    WriteTextFile(m_registry, registry);
+    FtpServer::Options options = FtpOptions();
+    options.announcedSizes = {"tarvo/TarvoPatch/Tarvo.exe=40"};
+    FtpServer ftp(options);
+    ClientProcess client;
+    ASSERT_TRUE(RunToEnd(server.Port(), ftp.Port(), client));
+    EXPECT_EQ(client.Stderr(), std::string(kStopUnforeseen) + "\n");
+    EXPECT_EQ(ftp.CountInLog("<- RETR Tarvo.exe"), 10);
+    EXPECT_EQ(ReadTextFile(Game("Tarvo.exe")), oldLauncher);
+    EXPECT_FALSE(fs::exists(Game("_Temp.ex_")));
+    EXPECT_FLOAT_EQ(Version(1), 1.0f);
+  }
+}
+
+TEST_F(PatchRunTest, APatchListIsBoundedBeforeAndDuringItsTransfer) {
+  MakeWorld(kDataPatchDue);
+  PatchServer server(e2e::PatchConfig(kDataPatchDue));
+  const std::string list = "tarvo/PatchInfo/FileList_100.dat";
+  const struct {
+    const char* what;
+    std::vector<std::string> announced;
+    std::vector<std::string> endless;
+    int retrs;
+  } cases[] = {
+      {"a record appended while it is sent", {list + "=100"}, {}, 10},
+      {"announced as 10 GiB: never asked for", {list + "=10737418240"}, {}, 0},
+      {"no size told, and no end", {list + "=none"}, {list}, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FtpServer::Options options = FtpOptions();
+    options.announcedSizes = c.announced;
+    options.endlessFiles = c.endless;
+    FtpServer ftp(options);
+    ClientProcess client;
+    ASSERT_TRUE(RunToEnd(server.Port(), ftp.Port(), client));
+    EXPECT_EQ(client.Stderr(), std::string(kStopPatchDownload) + "\n");
+    EXPECT_EQ(ftp.CountInLog("<- RETR FileList_100.dat"), c.retrs);
+    EXPECT_EQ(ftp.CountInLog("<- RETR "), c.retrs);
+    EXPECT_FALSE(fs::exists(Game("TempList.dat")));
+    EXPECT_FLOAT_EQ(Version(3), 1.0f);
+  }
+}
+
+TEST_F(PatchRunTest, AnInstallationWithoutAnImageFolderStillTakesItsMusic) {
+  const char* const versions = "1.0,1.0,1.0,1.1";
+  MakeWorld(versions);
+  fs::remove_all(Game("Image"));
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(versions));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stderr();
+  EXPECT_EQ(ReadTextFile(Game("Image/Temp/QKNList.dat")), ReadTextFile(Remote("TarvoPatch/QKNList.dat")));
+  EXPECT_FALSE(fs::exists(Game("QKNList_New.dat")));
+  EXPECT_FLOAT_EQ(MusicVersion(Game("Music/Temp/zoma1.qkn")), 1.5f);  // in place from the next run on
+  EXPECT_FLOAT_EQ(Version(4), 1.1f);
+  client.CloseStdin();
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_EQ(client.Stderr(), "");
 }
 
 }  // namespace

@@ -55,9 +55,9 @@ inline std::string PatchConfig(const std::string& serverVersions,
 // Starts the client on the one patch server at `patchPort` for a world's registry file and FTP
 // server, in the console front end, with `extraEnv` added to its environment.
 inline bool StartClient(ClientProcess& client, const std::string& registryFile, int patchPort, int ftpPort,
-                        std::map<std::string, std::string> extraEnv = {}) {
+                        std::map<std::string, std::string> extraEnv = {}, const std::string& workDir = "") {
   extraEnv.insert({{"TARVO_REGISTRY", registryFile}, {"TARVO_FTP_PORT", std::to_string(ftpPort)}, {"TARVO_UI", "console"}});
-  return client.Start({"1", "127.0.0.1", std::to_string(patchPort)}, extraEnv);
+  return client.Start({"1", "127.0.0.1", std::to_string(patchPort)}, extraEnv, "", workDir);
 }
 
 // The registry file's "VersionN" as a float; NaN when it is missing.

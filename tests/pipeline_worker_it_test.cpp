@@ -44,6 +44,7 @@ class PipelineTest : public ::testing::Test {
     PutRemote(relative, ReadTextFile(local));
   }
   std::string Game(const std::string& relative) const { return m_game + "/" + relative; }
+  std::string Remote(const std::string& relative) const { return m_ftp->Root() + "/tarvo/" + relative; }
   CPatchClientDlg& Dlg() { return m_harness.Dlg(); }
   void RunVersionCheck() {
     VersionCheckThread(&Dlg());
@@ -103,25 +104,39 @@ TEST_F(PipelineTest, AReleasedListIsNeverFilledOrInstalled) {
 }
 
 TEST_F(PipelineTest, FailedDownloadOfAnEntryTellsThePlayer) {
-  PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.1 end\nTarvoPatch\\Data\\gone.zip 5 zip 0\n");
-  Dlg().m_bMusicToolClosed = true;
-  fs::create_directories(m_game);
-  WriteTextFile(Game("DownloadMusic.exe"), "#!/bin/sh\ntouch started\n");
-  fs::permissions(Game("DownloadMusic.exe"), fs::perms::owner_all);
-  Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
-  Dlg().WaitForWorkers();
-  EXPECT_EQ(m_harness.StopCodes(), std::vector<unsigned>{STOP_PATCH_DOWNLOAD});
-  EXPECT_EQ(m_harness.Messages(), std::vector<std::string>{"无法下载补丁文件,因此中断执行."});
-  EXPECT_FALSE(fs::exists(Game("Data/gone.zip")));
-  EXPECT_FALSE(Dlg().View().IsStartEnabled());
-  EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_FALSE(fs::exists(Game("started")));  // the music downloader comes back only after a whole patch
+  // Missing on the server, or larger than the list says (not the archive the list describes).
+  PutArchive("TarvoPatch/Data/big.zip", "Data/big.txt", "more than the list allows");
+  for (const char* record : {"TarvoPatch\\Data\\gone.zip 5 zip 0\n", "TarvoPatch\\Data\\big.zip 40 zip 0\n"}) {
+    SCOPED_TRACE(record);
+    PutRemote("PatchInfo/FileList_100.dat", std::string("TarvoPatch 1.1 end\n") + record);
+    DialogHarness harness;
+    CPatchClientDlg& dlg = harness.Dlg();
+    dlg.m_strRegKey = Dlg().m_strRegKey;
+    dlg.m_ftpHosts = Dlg().m_ftpHosts;
+    dlg.m_strFtpRoot = Dlg().m_strFtpRoot;
+    dlg.m_bMusicToolClosed = true;
+    fs::create_directories(m_game);
+    WriteTextFile(Game("DownloadMusic.exe"), "#!/bin/sh\ntouch started\n");
+    fs::permissions(Game("DownloadMusic.exe"), fs::perms::owner_all);
+    dlg.SendMessage(WM_PATCH_LIST, 100, 0);
+    dlg.WaitForWorkers();
+    EXPECT_EQ(harness.StopCodes(), std::vector<unsigned>{STOP_PATCH_DOWNLOAD});
+    EXPECT_EQ(harness.Messages(), std::vector<std::string>{"无法下载补丁文件,因此中断执行."});
+    EXPECT_FALSE(fs::exists(Game("Data/gone.zip")));
+    EXPECT_FALSE(fs::exists(Game("Data/big.zip")));
+    EXPECT_FALSE(fs::exists(Game("Data/big.txt")));
+    EXPECT_FALSE(dlg.View().IsStartEnabled());
+    EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(fs::exists(Game("started")));  // the music downloader comes back only after a whole patch
+  }
 }
 
 TEST_F(PipelineTest, CompletePatchRecordsTheLevelAndBringsTheMusicDownloaderBack) {
   PutArchive("TarvoPatch/Data/one.zip", "Data/one.txt", "one");
-  PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.2.3 end\nTarvoPatch\\Data\\one.zip 5 zip 0\n");
+  PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.2.3 end\nTarvoPatch\\Data\\one.zip " +
+                                               std::to_string(fs::file_size(Remote("TarvoPatch/Data/one.zip"))) +
+                                               " zip 0\n");
   Dlg().m_bMusicToolClosed = true;
   WriteTextFile(Game("DownloadMusic.exe"), "#!/bin/sh\ntouch started\n");
   fs::permissions(Game("DownloadMusic.exe"), fs::perms::owner_all);

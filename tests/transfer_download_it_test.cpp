@@ -193,3 +193,35 @@ TEST_F(TransferTest, RemoteFolderMayBeRelativeToTheLoginFolderOrAbsolute) {
   EXPECT_FALSE(platform::FileExists(GamePath("_AgentIP.in_")));
   EXPECT_TRUE(StopCodes().empty());
 }
+
+TEST_F(TransferTest, NeitherATrickleNorAnEndlessStreamHoldsATransfer) {
+  FtpServer::Options options;
+  options.slowFiles = {"TarvoPatch/trickle.bin"};
+  options.slowChunkBytes = 6;  // 60 bytes a second
+  options.endlessFiles = {"TarvoPatch/endless.bin", "TarvoPatch/sized.bin"};
+  options.announcedSizes = {"TarvoPatch/endless.bin=none"};
+  FtpServer& server = StartServer(options);
+  server.PutPatternFile("TarvoPatch/trickle.bin", 100000);
+  server.PutFile("TarvoPatch/endless.bin", "");
+  server.PutFile("TarvoPatch/sized.bin", "ten bytes.");
+
+  std::unique_ptr<CFtpConnection> connection;
+  ASSERT_EQ(ConnectToFolder(Dlg(), Dlg().m_ftpHosts, "TarvoPatch", connection), ConnectOutcome::kConnected);
+  connection->SetStallLimit(1024, 1);
+  const struct {
+    const char* name;
+    uint64_t maxBytes;
+    uint64_t atMost;
+  } cases[] = {
+      {"trickle.bin", CFtpConnection::kNoLimit, 100000 - 1},
+      {"endless.bin", 1 << 20, 1 << 20},  // no size told: the caller's bound
+      {"sized.bin", CFtpConnection::kNoLimit, 10},  // past the announced size the attempt has failed
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    uint64_t received = 0;
+    EXPECT_FALSE(connection->ReadFile(
+        c.name, [&](const char*, size_t count) { return (received += count) < (uint64_t{1} << 30); }, c.maxBytes));
+    EXPECT_LE(received, c.atMost);
+  }
+}

@@ -149,6 +149,47 @@ TEST_F(TransferTest, FetchWithoutAGameFolderLeavesTheReportToTheRegistry) {
   EXPECT_EQ(m_server->LoginCount(), 0);
 }
 
+TEST_F(TransferTest, FetchesWriteNothingWhereTheGameFolderCannotBeEntered) {
+  FtpServer& server = StartServer();
+  server.PutFile("TarvoPatch/Tarvo.exe", "new launcher");
+  server.PutFile("TarvoPatch/TarvoPatchClient.exe", "new client");
+  const std::string elsewhere = m_folder.Path() + "/elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  for (const char* folder : {"", "/no/such/folder", "game"}) {
+    WriteWholeFile(m_registry, std::string("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brix\\Tarvo]\n\"defaultdir\"=\"") +
+                                   folder + "\"\n");
+    for (bool (CPatchClientDlg::*fetch)() : {&CPatchClientDlg::FetchLauncher, &CPatchClientDlg::FetchPatchClient}) {
+      SCOPED_TRACE(folder);
+      DialogHarness harness;
+      ASSERT_TRUE(platform::SetCurrentDirectory(elsewhere));
+      harness.Dlg().m_ftpHosts = {"127.0.0.1"};
+      EXPECT_FALSE((harness.Dlg().*fetch)());
+      EXPECT_EQ(harness.Messages(), std::vector<std::string>{std::string("无法访问游戏文件夹\"") + folder + "\",因此中断执行."});
+      EXPECT_EQ(harness.StopCodes(), std::vector<unsigned>{STOP_SILENT});
+    }
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+  EXPECT_EQ(server.LoginCount(), 0);
+}
+
+TEST_F(TransferTest, MusicListFetchMakesTheFoldersItNeedsOrStopsWithItsCode) {
+  FtpServer& server = StartServer();
+  server.PutFile("TarvoPatch/QKNList.dat", "list");
+  std::filesystem::remove_all(GamePath("Image"));
+  EXPECT_TRUE(Dlg().FetchMusicList());
+  EXPECT_EQ(ReadWholeFile(GamePath("Image/Temp/QKNList_New.dat")), "list");
+  EXPECT_EQ(platform::GetCurrentDirectory(), m_game);
+
+  // "Image" taken by a file: the list has no place to go, and nothing lands in the game folder.
+  std::filesystem::remove_all(GamePath("Image"));
+  WriteWholeFile(GamePath("Image"), "not a folder");
+  EXPECT_FALSE(Dlg().FetchMusicList());
+  EXPECT_EQ(StopCodes(), std::vector<unsigned>{STOP_MUSIC_DATA});
+  EXPECT_FALSE(std::filesystem::exists(GamePath("QKNList_New.dat")));
+  EXPECT_EQ(server.CountInLog("<- RETR "), 1);
+  EXPECT_EQ(platform::GetCurrentDirectory(), m_game);
+}
+
 TEST_F(TransferTest, InstallMusicListReplacesTheListInImageTemp) {
   WriteWholeFile(GamePath("Image/Temp/QKNList.dat"), "old");
   WriteWholeFile(GamePath("Image/Temp/QKNList_New.dat"), "new");

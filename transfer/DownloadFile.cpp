@@ -36,7 +36,8 @@ bool IsContainedRelativePath(const char* name) {
 
 }  // namespace
 
-bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName) {
+bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName,
+                                   uint64_t maxBytes) {
   if (!pConnection || !remoteName) return false;
   const char* local = localName ? localName : remoteName;
   if (!IsContainedRelativePath(local)) {
@@ -65,9 +66,7 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
     ProgressSink(CPatchClientDlg& dlg, platform::FileHandle& file, const char* shownName)
         : m_dlg(dlg), m_file(file), m_shownName(shownName) {}
 
-    void OnStart(uint64_t size, bool sizeKnown) override {
-      m_remoteSize = size;
-      m_sizeKnown = sizeKnown;
+    void OnStart(uint64_t size, bool) override {
       m_size = static_cast<uint32_t>(size);
       if (m_dlg.m_nTotalBytes == 0) m_dlg.m_nTotalBytes = m_size;
       m_totalSize = m_dlg.m_nTotalBytes;
@@ -80,7 +79,6 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
         m_writeFailed = true;
         return false;
       }
-      m_received += count;
       // Progress moves in blocks of at most 4096 bytes, whatever the network hands over at once.
       for (size_t offset = 0; offset < count; offset += kBlockBytes) {
         uint32_t block = static_cast<uint32_t>(std::min(kBlockBytes, count - offset));
@@ -94,30 +92,26 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
       return true;
     }
 
-    // The whole file arrived: as many bytes as the server said it has.
-    bool Complete() const { return !m_writeFailed && (!m_sizeKnown || m_received == m_remoteSize); }
+    bool WriteFailed() const { return m_writeFailed; }
 
    private:
     CPatchClientDlg& m_dlg;
     platform::FileHandle& m_file;
     const char* m_shownName;
-    uint64_t m_remoteSize = 0;
-    bool m_sizeKnown = false;
     uint32_t m_size = 0;
     uint32_t m_totalSize = 0;
-    uint64_t m_received = 0;
     uint32_t m_fileBytes = 0;
     bool m_writeFailed = false;
   };
 
   const uint32_t doneBefore = m_nDoneBytes;
   ProgressSink sink(*this, file, remoteName);
-  bool transferred = pConnection->ReadFile(remotePath, sink);
+  bool transferred = pConnection->ReadFile(remotePath, sink, maxBytes);
 
-  // A file that could not be opened, or a transfer that broke off (or came out shorter than the
-  // server said), is a failed attempt: its bytes do not count, and no file stays behind under the
-  // name.
-  if (!transferred || !sink.Complete()) {
+  // A file that could not be opened, or a transfer that broke off, or brought other than the
+  // server said it has, is a failed attempt: its bytes do not count, and no file stays behind
+  // under the name.
+  if (!transferred || sink.WriteFailed()) {
     m_nDoneBytes = doneBefore;
     file.Close();
     platform::DeleteFile(local);

@@ -14,7 +14,9 @@ constexpr const char* kPassword = "tarvopatch@example.com";
 constexpr long kConnectTimeoutMs = 5000;
 // A server that stops answering or sending must not hang a patch run for ever.
 constexpr long kResponseTimeoutSeconds = 60;
-constexpr long kStallSeconds = 60;
+// Far below any real link, far above a trickle that would keep a transfer open for days.
+constexpr long kStallBytesPerSecond = 1024;
+constexpr long kStallSeconds = 30;
 // libcurl's receive buffer; DownloadFile cuts what arrives into the 4096-byte blocks it reports.
 // Large reads mean few system calls per megabyte, which is most of a fast transfer's cost.
 constexpr long kReceiveBufferBytes = 512 * 1024;
@@ -88,7 +90,8 @@ int FtpPort() {
   return 21;
 }
 
-CFtpConnection::CFtpConnection(std::string host, int port) : m_host(std::move(host)), m_port(port) {
+CFtpConnection::CFtpConnection(std::string host, int port)
+    : m_host(std::move(host)), m_port(port), m_stallBytesPerSecond(kStallBytesPerSecond), m_stallSeconds(kStallSeconds) {
   GlobalInitOnce();
 }
 
@@ -129,8 +132,8 @@ bool CFtpConnection::Connect() {
   curl_easy_setopt(curl, CURLOPT_PASSWORD, kPassword);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutSeconds);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, m_stallBytesPerSecond);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, m_stallSeconds);
   curl_easy_setopt(curl, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
   // The data connection goes to the host the control connection reached, whatever PASV says.
   curl_easy_setopt(curl, CURLOPT_FTP_SKIP_PASV_IP, 1L);
@@ -170,9 +173,21 @@ void CFtpConnection::SizeOfLastTransfer(uint64_t& size, bool& known) const {
   size = known ? static_cast<uint64_t>(length) : 0;
 }
 
+void CFtpConnection::SetStallLimit(long bytesPerSecond, long seconds) {
+  m_stallBytesPerSecond = bytesPerSecond;
+  m_stallSeconds = seconds;
+  if (m_curl) {
+    curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_LOW_SPEED_LIMIT, bytesPerSecond);
+    curl_easy_setopt(static_cast<CURL*>(m_curl), CURLOPT_LOW_SPEED_TIME, seconds);
+  }
+}
+
 struct CFtpConnection::ReadState {
-  CFtpConnection* connection;
   FtpReadSink* sink;
+  uint64_t size;
+  bool sizeKnown;
+  uint64_t limit;  // more than this many bytes and the attempt has failed already
+  uint64_t received;
   bool started;
 };
 
@@ -180,30 +195,41 @@ size_t CFtpConnection::OnCurlWrite(char* data, size_t size, size_t count, void* 
   auto* state = static_cast<ReadState*>(userData);
   size_t bytes = size * count;
   if (!state) return bytes;
+  if (bytes > state->limit - state->received) return 0;  // 0 makes libcurl end the transfer with an error
+  state->received += bytes;
   if (!state->started) {
     state->started = true;
-    uint64_t length = 0;
-    bool known = false;
-    state->connection->SizeOfLastTransfer(length, known);
-    state->sink->OnStart(length, known);
+    state->sink->OnStart(state->size, state->sizeKnown);
   }
-  return state->sink->OnData(data, bytes) ? bytes : 0;  // 0 makes libcurl end the transfer with an error
+  return state->sink->OnData(data, bytes) ? bytes : 0;
 }
 
-bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink) {
+bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink, uint64_t maxBytes) {
   if (!m_curl || name.empty()) return false;
-  ReadState state{this, &sink, false};
-  if (!Perform(UrlFor(name, false), true, &state)) return false;
-  if (!state.started) {  // an empty file: open and read, but no bytes came
-    uint64_t length = 0;
-    bool known = false;
-    SizeOfLastTransfer(length, known);
-    sink.OnStart(length, known);
+  // libcurl would stop reading at the size it asked for itself and call a longer file complete;
+  // asking first and then reading to the end of the data connection tells the two apart.
+  uint64_t size = 0;
+  bool known = false;
+  if (!GetFileLength(name, size, &known)) return false;
+  if (known && size > maxBytes) {
+    m_lastError = "the file is larger than allowed";
+    return false;
+  }
+  ReadState state{&sink, size, known, known ? size : maxBytes, 0, false};
+  CURL* curl = static_cast<CURL*>(m_curl);
+  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+  const bool transferred = Perform(UrlFor(name, false), true, &state);
+  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+  if (!transferred) return false;
+  if (!state.started) sink.OnStart(size, known);  // an empty file: open and read, but no bytes came
+  if (known && state.received != size) {
+    m_lastError = "the file changed while it was sent";
+    return false;
   }
   return true;
 }
 
-bool CFtpConnection::ReadFile(const std::string& name, const DataSink& onData) {
+bool CFtpConnection::ReadFile(const std::string& name, const DataSink& onData, uint64_t maxBytes) {
   class BytesOnly : public FtpReadSink {
    public:
     explicit BytesOnly(const DataSink& onData) : m_onData(onData) {}
@@ -214,7 +240,7 @@ bool CFtpConnection::ReadFile(const std::string& name, const DataSink& onData) {
     const DataSink& m_onData;
   };
   BytesOnly sink(onData);
-  return ReadFile(name, sink);
+  return ReadFile(name, sink, maxBytes);
 }
 
 bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, ReadState* state) {

@@ -4,7 +4,8 @@
 // a patch run of many files logs in once. Transfers are passive and binary; connecting gives up
 // after 5000 ms. Names are relative to the folder set with SetCurrentDirectory and may name
 // subfolders with '/'. Proxies come from the environment (ftp_proxy, all_proxy, no_proxy) as
-// libcurl reads them.
+// libcurl reads them. A transfer that moves fewer than 1024 bytes a second for 30 seconds fails, so
+// neither a silent server nor a trickle holds a run for ever.
 //
 // Usage:
 //   CFtpConnection connection(host, FtpPort());
@@ -16,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 
 // The FTP port: $TARVO_FTP_PORT when it holds a port number, else 21.
@@ -48,15 +50,23 @@ class CFtpConnection {
   // Makes `folder` the folder later names are relative to: absolute when it starts with '/',
   // else relative to the login folder. False when the server refuses to enter it.
   bool SetCurrentDirectory(const std::string& folder);
+  static constexpr uint64_t kNoLimit = std::numeric_limits<uint64_t>::max();
+
   // The size of one file; false when it is not there (or is not a plain file). A server that does
   // not tell sizes gives 0 with `*sizeKnown` false.
   bool GetFileLength(const std::string& name, uint64_t& size, bool* sizeKnown = nullptr);
-  // Streams one file in binary to `sink`. False when the file cannot be opened (the sink then
-  // hears nothing), the transfer breaks or the sink stops it. The size comes with the transfer
-  // itself: asking for it first costs a round trip per file.
-  bool ReadFile(const std::string& name, FtpReadSink& sink);
+  // Streams one file in binary to `sink`, to the end of the transfer. The size is asked first; a
+  // file announced larger than `maxBytes` is not fetched, and a transfer that brings more than
+  // `maxBytes`, or more than was announced, is broken off at once. True only when the data
+  // connection ended normally and exactly the announced number of bytes arrived (a file that grew
+  // or shrank in between does not count); for a server that tells no sizes, the normal end alone.
+  // False also when the file cannot be opened (the sink then hears nothing), the transfer breaks
+  // or the sink stops it.
+  bool ReadFile(const std::string& name, FtpReadSink& sink, uint64_t maxBytes = kNoLimit);
   // The same for callers that need only the bytes.
-  bool ReadFile(const std::string& name, const DataSink& onData);
+  bool ReadFile(const std::string& name, const DataSink& onData, uint64_t maxBytes = kNoLimit);
+  // A transfer fails when it moves fewer than `bytesPerSecond` for `seconds` (tests shorten it).
+  void SetStallLimit(long bytesPerSecond, long seconds);
   void Close();
 
   const std::string& Host() const { return m_host; }
@@ -73,6 +83,8 @@ class CFtpConnection {
   std::string m_host;
   int m_port;
   std::string m_folderPath;  // URL path of the current folder, escaped, ending with '/'
+  long m_stallBytesPerSecond;
+  long m_stallSeconds;
   void* m_curl = nullptr;    // CURL*
   void* m_multi = nullptr;   // CURLM*: owns the cached control connection between transfers
   bool m_connected = false;

@@ -1,7 +1,9 @@
 #include "transfer/FtpFetch.h"
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "app/GameFolder.h"
 #include "app/PatchClientDlg.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -13,14 +15,15 @@ constexpr int kConnectRepeats = 3;  // further full runs of a fetch after a fail
 constexpr int kDownloadAttempts = 10;
 constexpr uint32_t kRetryPauseMs = 500;
 
-// Enters "<game folder>/<folder>", making the folder when it cannot be entered. If it still
-// cannot be entered the fetch works in the game folder itself, so that nothing it writes can
-// land outside the installation.
-void EnterLocalFolder(const std::string& gameFolder, const char* folder) {
+// Enters "<game folder>/<folder>", making every missing level of it first ("Image" too, where an
+// installation lacks it). False when it still cannot be entered: the fetch has no place to work.
+bool EnterLocalFolder(CPatchClientDlg& dlg, const std::string& gameFolder, const char* folder) {
   std::string path = gameFolder + "/" + folder;
-  if (platform::SetCurrentDirectory(path)) return;
-  platform::CreateDirectory(path);
-  if (!platform::SetCurrentDirectory(path)) platform::SetCurrentDirectory(gameFolder);
+  if (platform::SetCurrentDirectory(path)) return true;
+  std::string levels = gameFolder + "\\" + folder;
+  std::replace(levels.begin() + static_cast<std::ptrdiff_t>(gameFolder.size()), levels.end(), '/', '\\');
+  dlg.EnsureFolder(levels);
+  return platform::SetCurrentDirectory(path);
 }
 
 }  // namespace
@@ -48,15 +51,16 @@ ConnectOutcome ConnectToFolder(CPatchClientDlg& dlg, const std::vector<std::stri
 bool RunFetch(CPatchClientDlg& dlg, const FetchPlan& plan) {
   const bool ownFolder = plan.localFolder != nullptr;
   std::string gameFolder;
-  auto returnToGameFolder = [&] {
-    if (ownFolder) platform::SetCurrentDirectory(gameFolder);
-  };
+  // Whatever a fetch writes lands in the game folder or a folder of it, never anywhere else.
+  auto enterGameFolder = [&] { return EnterGameFolder(dlg.m_strRegKey, gameFolder, &dlg); };
+  auto returnToGameFolder = [&] { return !ownFolder || enterGameFolder(); };
 
   std::unique_ptr<CFtpConnection> connection;
   for (;;) {
-    if (ownFolder) {
-      if (!ReadDefaultDir(dlg.m_strRegKey, gameFolder, &dlg)) return false;
-      EnterLocalFolder(gameFolder, plan.localFolder);
+    if (!enterGameFolder()) return false;
+    if (ownFolder && !EnterLocalFolder(dlg, gameFolder, plan.localFolder)) {
+      dlg.ReportStop(plan.downloadStopCode);
+      return false;
     }
     ConnectOutcome outcome = ConnectToFolder(dlg, *plan.hosts, plan.remoteFolderName, connection);
     if (outcome == ConnectOutcome::kConnected) break;
@@ -64,8 +68,7 @@ bool RunFetch(CPatchClientDlg& dlg, const FetchPlan& plan) {
       platform::SleepMs(kRetryPauseMs);
       continue;
     }
-    returnToGameFolder();
-    dlg.ReportStop(STOP_FTP_CONNECT);
+    if (returnToGameFolder()) dlg.ReportStop(STOP_FTP_CONNECT);
     return false;
   }
 
@@ -84,17 +87,16 @@ bool RunFetch(CPatchClientDlg& dlg, const FetchPlan& plan) {
 
   if (!downloaded) {
     platform::DeleteFile(plan.localName);
-    if (ownFolder) {
-      returnToGameFolder();
-      if (plan.localFolderToRemove) platform::RemoveDirectory(gameFolder + "/" + plan.localFolderToRemove);
+    connection.reset();
+    if (!returnToGameFolder()) return false;
+    if (ownFolder && plan.localFolderToRemove) {
+      platform::RemoveDirectory(gameFolder + "/" + plan.localFolderToRemove);
     }
     dlg.ReportStop(plan.downloadStopCode);
-    connection.reset();
     return false;
   }
 
   connection.reset();
   if (plan.afterSuccess) plan.afterSuccess();
-  returnToGameFolder();
-  return true;
+  return returnToGameFolder();
 }

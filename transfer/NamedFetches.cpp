@@ -1,5 +1,6 @@
 #include <string>
 
+#include "app/GameFolder.h"
 #include "app/PatchClientDlg.h"
 #include "music/MusicNames.h"
 #include "platform/clock.h"
@@ -93,16 +94,13 @@ bool CPatchClientDlg::FetchMusic(uint32_t musicId) {
   return RunFetch(*this, plan);
 }
 
-void CPatchClientDlg::InstallMusicList() {
+bool CPatchClientDlg::InstallMusicList() {
   std::string gameFolder;
-  if (!ReadDefaultDir(m_strRegKey, gameFolder, this)) return;
+  if (!EnterGameFolder(m_strRegKey, gameFolder, this)) return false;
   // Without the Image\Temp folder there is no new list; deleting "QKNList.dat" wherever the
   // current directory happens to be would destroy the wrong file.
-  if (!platform::SetCurrentDirectory(gameFolder + "\\Image\\Temp")) {
-    platform::SetCurrentDirectory(gameFolder);
-    return;
-  }
+  if (!platform::SetCurrentDirectory(gameFolder + "\\Image\\Temp")) return true;
   platform::DeleteFile("QKNList.dat");
   platform::MoveFile("QKNList_New.dat", "QKNList.dat");
-  platform::SetCurrentDirectory(gameFolder);
+  return EnterGameFolder(m_strRegKey, gameFolder, this);
 }
