@@ -8,7 +8,7 @@ std::optional<std::string> DecodeEntryName(std::string_view stored, bool markedU
     if (!platform::IsValidUtf8(stored)) return std::nullopt;
     return std::string(stored);
   }
-  return platform::Cp936ToUtf8(stored);
+  return platform::Cp936ToUtf8(stored);  // every byte string has a name in code page 936
 }
 
 bool IsContainedRelativePath(std::string_view path) {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 // The UTF-8 text of an entry's stored name: UTF-8 when the archive marks it so, else code page
-// 936. Nothing when the bytes are not valid in their encoding or hold a NUL.
+// 936. Nothing when the name holds a NUL, or is marked UTF-8 and is not.
 std::optional<std::string> DecodeEntryName(std::string_view stored, bool markedUtf8);
 
 // Whether a path ('\' or '/' separated) stays inside the current folder: not absolute, no drive

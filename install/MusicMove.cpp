@@ -18,7 +18,9 @@ int CPatchClientDlg::MoveMusicFromTemp(const char* baseFolder, int deleteOthers)
   std::string musicFolder = base + "\\Music";
   std::string tempFolder = base + "\\Music\\Temp";
 
-  if (!platform::SetCurrentDirectory(tempFolder) && !platform::CreateDirectory(tempFolder)) {
+  // A link in the scratch folder's place fails the move: emptying it would delete files wherever
+  // it points.
+  if (!platform::SetCurrentDirectoryNoLink(tempFolder) && !platform::CreateDirectory(tempFolder)) {
     platform::SetCurrentDirectory(base);
     MessageBox("Music patch failed..", MB_OK);
     return 0;
@@ -37,7 +39,8 @@ int CPatchClientDlg::MoveMusicFromTemp(const char* baseFolder, int deleteOthers)
       // The new file takes the old one's place in one step, so a failure in between never leaves
       // the song missing. Where there is no old file to replace, or it is in use or protected,
       // the new one is thrown away and the old one kept.
-      if (!platform::FileExists(destination) || !platform::MoveFileReplaceExisting(source, destination)) {
+      if (!platform::FileExists(destination) ||
+          platform::PutFileInPlace(source, destination, true) != platform::PlaceResult::kPlaced) {
         platform::DeleteFile(source);
       }
     } else if (deleteOthers) {

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -24,6 +25,25 @@ class StreamCloser {
   FILE* m_stream;
 };
 
+// The longest file name (one path component) that the file systems take, in bytes.
+constexpr size_t kMaxComponentBytes = 255;
+
+// The temporary name of attempt `attempt` for `target`: "<name>.partN_" beside it, or where that
+// would be too long a name, a short one made from the name's hash, still in the same folder so
+// that the final rename stays within one file system. Both are the same on every run, so a
+// leftover of an unpack that was killed is found and replaced.
+std::string PartName(const std::string& target, int attempt) {
+  const std::string suffix = ".part" + std::to_string(attempt) + "_";
+  size_t cut = target.rfind('\\');
+  size_t start = cut == std::string::npos ? 0 : cut + 1;
+  if (target.size() - start + suffix.size() <= kMaxComponentBytes) return target + suffix;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (size_t i = start; i < target.size(); ++i) hash = (hash ^ static_cast<uint8_t>(target[i])) * 1099511628211ull;
+  char text[24];
+  std::snprintf(text, sizeof text, "~%016llx", static_cast<unsigned long long>(hash));
+  return target.substr(0, start) + text + suffix;
+}
+
 // A fresh file beside `target` for the entry's bytes. It takes the target's name only once the
 // entry is complete and verified, so a broken entry never replaces a good file.
 std::string CreatePartFile(const std::string& target, platform::FileHandle& handle) {
@@ -31,7 +51,7 @@ std::string CreatePartFile(const std::string& target, platform::FileHandle& hand
     return handle.Open(part, platform::kGenericWrite, platform::kShareNone, platform::kCreateNew);
   };
   for (int attempt = 0; attempt < 4; ++attempt) {
-    std::string part = target + ".part" + std::to_string(attempt) + "_";
+    std::string part = PartName(target, attempt);
     if (create(part)) return part;
     if (!platform::FileExists(part)) break;  // not a name clash: the folder refuses new files
     // A leftover of an unpack that was killed; one still held open belongs to a running unpack.
@@ -56,7 +76,9 @@ EntryResult UnpackEntry(CZipReader& reader, int index, const std::string& path) 
   }
   platform::FileHandle output;
   std::string part = CreatePartFile(path, output);
-  if (part.empty()) return Verify(reader, index) == 0 ? EntryResult::kSkipped : EntryResult::kFailed;
+  // No file can be made beside the target (a missing or refusing folder, a name too long): the
+  // entry cannot be installed at all, which is no case of a target in use.
+  if (part.empty()) return EntryResult::kFailed;
 
   int failed = reader.ExtractEntryTo(index, [&output](const uint8_t* data, size_t size) {
     return output.Write(data, size) == static_cast<int64_t>(size);
@@ -66,13 +88,12 @@ EntryResult UnpackEntry(CZipReader& reader, int index, const std::string& path) 
     platform::DeleteFile(part);
     return EntryResult::kFailed;
   }
-  // A target that cannot be replaced (a folder, a running program) is skipped, as one that
-  // cannot be opened for writing.
-  if (!platform::MoveFileReplaceExisting(part, path)) {
-    platform::DeleteFile(part);
-    return EntryResult::kSkipped;
-  }
-  return EntryResult::kWritten;
+  // A target that refuses (a folder, a running program) is skipped, as one that cannot be opened
+  // for writing; any other failure to put the entry in place fails the archive.
+  platform::PlaceResult placed = platform::PutFileInPlace(part, path, true);
+  if (placed == platform::PlaceResult::kPlaced) return EntryResult::kWritten;
+  platform::DeleteFile(part);
+  return placed == platform::PlaceResult::kTargetRefused ? EntryResult::kSkipped : EntryResult::kFailed;
 }
 
 }  // namespace

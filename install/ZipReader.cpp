@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -15,6 +16,9 @@ using namespace zip_format;
 
 constexpr size_t kInputChunk = 64 * 1024;
 constexpr size_t kOutputChunk = 256 * 1024;
+// Deflate cannot expand data by more than about 1032 : 1 (a 258-byte match costs at least two
+// bits), so declared sizes beyond that for the whole archive cannot be true.
+constexpr uint64_t kMaxExpansion = 1032;
 
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t U32(const uint8_t* p) {
@@ -23,6 +27,50 @@ uint32_t U32(const uint8_t* p) {
 }
 
 bool ReadExact(FILE* stream, void* buffer, size_t size) { return size == 0 || fread(buffer, 1, size, stream) == size; }
+
+// Where an entry's bytes lie in the archive: its local header, name, extra field and data.
+struct DataRange {
+  uint64_t begin;
+  uint64_t end;
+};
+
+// A folder entry (or one without a name) writes no file, so it has no data to carry.
+bool IsFolderName(const uint8_t* name, size_t length) { return length == 0 || name[length - 1] == '\\'; }
+
+// Refuses what a sound archive never holds and a crafted one uses to make the unpack write far
+// more than it was sent: entries whose bytes overlap one another or the central directory (the
+// same data named by many records), folder entries with data, and declared sizes that deflate
+// could not produce from an archive of this size. Checked before anything is written.
+bool LayoutIsSound(FILE* stream, const std::vector<uint8_t>& directory, const std::vector<uint32_t>& offsets,
+                   uint64_t directoryStart, uint64_t archiveSize) {
+  std::vector<DataRange> ranges;
+  ranges.reserve(offsets.size());
+  uint64_t declared = 0;
+  for (uint32_t offset : offsets) {
+    const uint8_t* record = directory.data() + offset;
+    uint32_t compressedSize = U32(record + 20);
+    uint32_t size = U32(record + 24);
+    if (IsFolderName(record + kDirectoryRecordSize, U16(record + 28)) && (compressedSize != 0 || size != 0)) {
+      return false;
+    }
+    declared += size;
+    uint64_t begin = U32(record + 42);
+    uint8_t local[kLocalRecordSize] = {};
+    if (begin + kLocalRecordSize > directoryStart || fseeko(stream, static_cast<off_t>(begin), SEEK_SET) != 0 ||
+        !ReadExact(stream, local, sizeof local) || U32(local) != kLocalSignature) {
+      return false;
+    }
+    uint64_t end = begin + kLocalRecordSize + U16(local + 26) + U16(local + 28) + compressedSize;
+    if (end > directoryStart) return false;
+    ranges.push_back({begin, end});
+  }
+  if (declared > kMaxExpansion * archiveSize) return false;
+  std::sort(ranges.begin(), ranges.end(), [](const DataRange& a, const DataRange& b) { return a.begin < b.begin; });
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    if (ranges[i].begin < ranges[i - 1].end) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -64,6 +112,10 @@ int CZipReader::Open(FILE* stream) {
     }
     offsets.push_back(static_cast<uint32_t>(position));
     position += recordSize;
+  }
+  const uint64_t directoryStart = static_cast<uint64_t>(endPosition) - directorySize;
+  if (!LayoutIsSound(stream, directory, offsets, directoryStart, static_cast<uint64_t>(endPosition) + kEndRecordSize)) {
+    return 1;
   }
   m_directory = std::move(directory);
   m_entryOffsets = std::move(offsets);

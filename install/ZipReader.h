@@ -20,7 +20,9 @@ class CZipReader {
   CZipReader(const CZipReader&) = delete;
   CZipReader& operator=(const CZipReader&) = delete;
 
-  // 0 on success, 1 on failure. The reader never closes `stream`.
+  // 0 on success, 1 on failure. The reader never closes `stream`. Besides a damaged directory,
+  // Open refuses archives whose entries' bytes overlap one another or the directory, folder
+  // entries that carry data, and declared sizes past what deflate can give for the archive's size.
   int Open(FILE* stream);
   void Close();
 

@@ -22,6 +22,8 @@ bool FileHandle::Open(std::string_view path, uint32_t access, uint32_t share, ui
   bool writes = (access & kGenericWrite) != 0;
   int flags = O_CLOEXEC | O_NOCTTY;
   flags |= (reads && writes) ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+  // A link in the file's place is never written through (nor created through, when dangling).
+  if (writes || disposition != kOpenExisting) flags |= O_NOFOLLOW;
 
   struct stat st{};
   bool exists = stat(native.c_str(), &st) == 0;

@@ -4,6 +4,11 @@
 // Where a component does not exist with its exact case, an entry that differs only in ASCII case
 // is used. A read-only file (no write bits) cannot be deleted or opened for writing until its
 // read-only attribute is cleared. Opens take flock locks so that sharing holds between processes.
+//
+// Symbolic links: a link to a folder anywhere in a path is followed, as Windows follows a junction.
+// A link in a file's place is never written through: opening it for writing fails, attributes
+// neither read through it nor change its target (it counts as a plain writable file), and
+// deleting, moving or replacing it acts on the link itself.
 #pragma once
 #include <cstdint>
 #include <cstdio>
@@ -45,6 +50,10 @@ class ScopedPathCache {
 bool IsNetworkPath(std::string_view path);
 
 bool SetCurrentDirectory(std::string_view path);
+// As SetCurrentDirectory, but only for a folder of its own: fails when the last component is a link
+// (to a folder or anything else). The client's scratch folders are entered this way, so that
+// emptying them never deletes files wherever a link points.
+bool SetCurrentDirectoryNoLink(std::string_view path);
 std::string GetCurrentDirectory();
 
 bool CreateDirectory(std::string_view path);  // fails when it exists already
@@ -54,6 +63,21 @@ bool MoveFile(std::string_view from, std::string_view to);  // fails when `to` e
 // MoveFileEx with MOVEFILE_REPLACE_EXISTING: atomically puts `from` in place of `to`. Fails when
 // `to` is a folder, read-only or held open, as deleting it would.
 bool MoveFileReplaceExisting(std::string_view from, std::string_view to);
+
+enum class PlaceResult {
+  kPlaced,
+  // The target is a folder, read-only, held open, or (when not replacing) exists: the cases in
+  // which Windows could not have opened it for writing either.
+  kTargetRefused,
+  kFailed,  // anything else: the source is missing, the name is too long, the disk refuses
+};
+// Puts the finished file `from` in place under the name `to` by rename, replacing a file there
+// only when `replace` is set (MoveFileEx with MOVEFILE_REPLACE_EXISTING, else MoveFile). A link at
+// `to` is replaced itself. The file keeps the modes the name had (the replaced file's permission
+// bits), and a name ending in ".exe" (any case) gets execute permission for whoever may read it:
+// no transfer carries modes, and on Windows the name is what makes a program.
+PlaceResult PutFileInPlace(std::string_view from, std::string_view to, bool replace);
+
 uint32_t GetFileAttributes(std::string_view path);          // kInvalidFileAttributes when missing
 bool SetFileAttributes(std::string_view path, uint32_t attributes);  // only the read-only bit counts
 bool FileExists(std::string_view path);

@@ -137,6 +137,16 @@ bool SetCurrentDirectory(std::string_view path) {
   return !native.empty() && chdir(native.c_str()) == 0;
 }
 
+bool SetCurrentDirectoryNoLink(std::string_view path) {
+  std::string native = ResolvePath(path);
+  struct stat named{};
+  if (native.empty() || lstat(native.c_str(), &named) != 0 || !S_ISDIR(named.st_mode)) return false;
+  if (chdir(native.c_str()) != 0) return false;
+  // The name might have been swapped for a link between the look and the change.
+  struct stat entered{};
+  return stat(".", &entered) == 0 && entered.st_dev == named.st_dev && entered.st_ino == named.st_ino;
+}
+
 std::string GetCurrentDirectory() {
   std::vector<char> buffer(4096);
   while (getcwd(buffer.data(), buffer.size()) == nullptr) {

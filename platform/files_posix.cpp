@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
@@ -24,7 +25,8 @@ bool IsDriveOnly(std::string_view path) {
 class ExclusiveProbe {
  public:
   explicit ExclusiveProbe(const std::string& native) {
-    m_fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // A link is not opened through: the link itself is what gets deleted or replaced.
+    m_fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     if (m_fd >= 0 && flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
       close(m_fd);
       m_fd = -1;
@@ -58,6 +60,34 @@ bool CheckRemovableFile(const std::string& native) {
     return false;
   }
   return true;
+}
+
+// An existing `target` may be replaced by rename: it is no folder, is writable and nobody holds it.
+bool CheckReplaceable(const std::string& target) {
+  struct stat st{};
+  if (lstat(target.c_str(), &st) != 0) return true;
+  if (!CheckRemovableFile(target)) return false;
+  ExclusiveProbe probe(target);
+  return !probe.Busy();
+}
+
+bool RenameNoReplace(const std::string& source, const std::string& target) {
+  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without RENAME_NOREPLACE: the check and the rename are then two steps.
+  struct stat st{};
+  if (lstat(target.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool HasExeSuffix(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string suffix = name.substr(name.size() - 4);
+  for (char& c : suffix) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return suffix == ".exe";
 }
 
 }  // namespace
@@ -94,14 +124,7 @@ bool MoveFile(std::string_view from, std::string_view to) {
   if (lstat(source.c_str(), &st) != 0) return false;
   ExclusiveProbe probe(source);  // an open file cannot be renamed either
   if (!S_ISDIR(st.st_mode) && probe.Busy()) return false;
-  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // File systems without RENAME_NOREPLACE: the check and the rename are then two steps.
-  if (lstat(target.c_str(), &st) == 0) {
-    errno = EEXIST;
-    return false;
-  }
-  return rename(source.c_str(), target.c_str()) == 0;
+  return RenameNoReplace(source, target);
 }
 
 bool MoveFileReplaceExisting(std::string_view from, std::string_view to) {
@@ -110,20 +133,37 @@ bool MoveFileReplaceExisting(std::string_view from, std::string_view to) {
   std::string target = ResolvePath(to);
   struct stat st{};
   if (lstat(source.c_str(), &st) != 0) return false;
-  if (lstat(target.c_str(), &st) == 0) {
-    if (!CheckRemovableFile(target)) return false;
-    ExclusiveProbe probe(target);
-    if (probe.Busy()) return false;
-    return rename(source.c_str(), target.c_str()) == 0;
-  }
+  if (!CheckReplaceable(target)) return false;
   return rename(source.c_str(), target.c_str()) == 0;
+}
+
+PlaceResult PutFileInPlace(std::string_view from, std::string_view to, bool replace) {
+  if (from.empty() || to.empty() || IsNetworkPath(from) || IsNetworkPath(to)) return PlaceResult::kFailed;
+  std::string source = ResolvePath(from);
+  std::string target = ResolvePath(to);
+  struct stat st{};
+  if (lstat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return PlaceResult::kFailed;
+  mode_t mode = st.st_mode & 0777;
+  struct stat old{};
+  if (lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) mode = old.st_mode & 0777;
+  // On Windows the name makes the program: a copy that came without modes must still start.
+  if (HasExeSuffix(target)) mode |= (mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2;  // r gives x, per class
+  if (replace ? !CheckReplaceable(target) : lstat(target.c_str(), &old) == 0) return PlaceResult::kTargetRefused;
+  if (chmod(source.c_str(), mode) != 0) return PlaceResult::kFailed;
+  bool moved = replace ? rename(source.c_str(), target.c_str()) == 0 : RenameNoReplace(source, target);
+  if (moved) return PlaceResult::kPlaced;
+  return errno == EEXIST || errno == EISDIR || errno == EBUSY || errno == ETXTBSY ? PlaceResult::kTargetRefused
+                                                                                   : PlaceResult::kFailed;
 }
 
 uint32_t GetFileAttributes(std::string_view path) {
   if (path.empty()) return kInvalidFileAttributes;
   std::string native = ResolvePath(path);
   struct stat st{};
-  if (stat(native.c_str(), &st) != 0) return kInvalidFileAttributes;
+  if (lstat(native.c_str(), &st) != 0) return kInvalidFileAttributes;
+  // A link to a folder is that folder, as a junction is; any other link is a plain file of its own.
+  if (S_ISLNK(st.st_mode)) return stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? kFileAttributeDirectory
+                                                                                          : kFileAttributeNormal;
   if (S_ISDIR(st.st_mode)) return kFileAttributeDirectory;
   return IsReadOnly(st) ? kFileAttributeReadOnly : kFileAttributeNormal;
 }
@@ -132,8 +172,9 @@ bool SetFileAttributes(std::string_view path, uint32_t attributes) {
   if (path.empty()) return false;
   std::string native = ResolvePath(path);
   struct stat st{};
-  if (stat(native.c_str(), &st) != 0) return false;
-  if (S_ISDIR(st.st_mode)) return true;  // folders keep their modes: read-only means nothing there
+  if (lstat(native.c_str(), &st) != 0) return false;
+  // Folders keep their modes (read-only means nothing there); a link's target is not ours to change.
+  if (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) return true;
   mode_t mode = st.st_mode & 07777;
   if (attributes & kFileAttributeReadOnly) {
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
@@ -183,6 +224,7 @@ FILE* OpenStdio(std::string_view path, const char* mode) {
       return nullptr;
   }
   bool writes = mode[0] != 'r' || plus;
+  if (writes) flags |= O_NOFOLLOW;  // never write through a link
   std::string native = ResolvePath(path);
   struct stat st{};
   if (stat(native.c_str(), &st) == 0) {

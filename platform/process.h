@@ -23,7 +23,4 @@ void RegisterExitFunction(void (*fn)());
 // code counts.
 [[noreturn]] void ExitProcess(int code);
 
-// Gives `path` execute permission for everyone who may read it (programs fetched over FTP have no modes).
-bool MakeExecutable(const std::string& path);
-
 }  // namespace platform

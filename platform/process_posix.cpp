@@ -1,7 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -91,17 +90,6 @@ void ExitProcess(int code) {
   std::fflush(stdout);
   std::fflush(stderr);
   _exit(code);
-}
-
-bool MakeExecutable(const std::string& path) {
-  std::string native = ResolvePath(path);
-  struct stat st{};
-  if (stat(native.c_str(), &st) != 0) return false;
-  mode_t mode = st.st_mode & 07777;
-  if (mode & S_IRUSR) mode |= S_IXUSR;
-  if (mode & S_IRGRP) mode |= S_IXGRP;
-  if (mode & S_IROTH) mode |= S_IXOTH;
-  return chmod(native.c_str(), mode) == 0;
 }
 
 }  // namespace platform

@@ -19,11 +19,12 @@ constexpr uint32_t kRetryPauseMs = 500;
 // installation lacks it). False when it still cannot be entered: the fetch has no place to work.
 bool EnterLocalFolder(CPatchClientDlg& dlg, const std::string& gameFolder, const char* folder) {
   std::string path = gameFolder + "/" + folder;
-  if (platform::SetCurrentDirectory(path)) return true;
+  if (platform::SetCurrentDirectoryNoLink(path)) return true;
   std::string levels = gameFolder + "\\" + folder;
   std::replace(levels.begin() + static_cast<std::ptrdiff_t>(gameFolder.size()), levels.end(), '/', '\\');
   dlg.EnsureFolder(levels);
-  return platform::SetCurrentDirectory(path);
+  // A link in the scratch folder's place is never entered: the fetch fails with its stop code.
+  return platform::SetCurrentDirectoryNoLink(path);
 }
 
 }  // namespace

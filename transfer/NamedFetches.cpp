@@ -5,7 +5,6 @@
 #include "music/MusicNames.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "session/StopCodes.h"
 #include "transfer/FtpFetch.h"
 
@@ -14,13 +13,13 @@ namespace {
 constexpr int kReplaceTries = 10;
 constexpr uint32_t kReplacePauseMs = 500;
 
-// Puts a downloaded file in place of an old one that may still be in use: the old file is deleted
-// (tried for about five seconds) and only then does the new one take its name. If the old file
-// never goes away the new one stays under its temporary name.
-void ReplaceFile(const char* oldName, const char* newName, bool program) {
+// Puts a downloaded file in place of an old one that may still be in use (tried for about five
+// seconds), keeping the old one's modes. If the old file is missing or never lets go, the new one
+// stays under its temporary name.
+void ReplaceFile(const char* oldName, const char* newName) {
   for (int i = 0; i < kReplaceTries; ++i) {
-    if (platform::DeleteFile(oldName)) {
-      if (platform::MoveFile(newName, oldName) && program) platform::MakeExecutable(oldName);
+    if (platform::FileExists(oldName) &&
+        platform::PutFileInPlace(newName, oldName, true) == platform::PlaceResult::kPlaced) {
       return;
     }
     platform::SleepMs(kReplacePauseMs);
@@ -36,7 +35,7 @@ bool CPatchClientDlg::FetchLauncher() {
   plan.remoteName = "Tarvo.exe";
   plan.localName = "_Temp.ex_";
   plan.downloadStopCode = STOP_UNFORESEEN;
-  plan.afterSuccess = [] { ReplaceFile("Tarvo.exe", "_Temp.ex_", true); };
+  plan.afterSuccess = [] { ReplaceFile("Tarvo.exe", "_Temp.ex_"); };
   return RunFetch(*this, plan);
 }
 
@@ -47,7 +46,7 @@ bool CPatchClientDlg::FetchAgentList() {
   plan.remoteName = "AgentIP.ini";
   plan.localName = "_AgentIP.in_";
   plan.downloadStopCode = STOP_UNFORESEEN;
-  plan.afterSuccess = [] { ReplaceFile("AgentIP.ini", "_AgentIP.in_", false); };
+  plan.afterSuccess = [] { ReplaceFile("AgentIP.ini", "_AgentIP.in_"); };
   return RunFetch(*this, plan);
 }
 
@@ -60,11 +59,7 @@ bool CPatchClientDlg::FetchPatchClient() {
   plan.remoteName = "TarvoPatchClient.exe";
   plan.localName = "TarvoPatchClient.ex_";
   plan.downloadStopCode = STOP_CLIENT_PATCH;
-  plan.afterSuccess = [] {
-    if (platform::MoveFile("TarvoPatchClient.ex_", "TarvoPatchClient.exe")) {
-      platform::MakeExecutable("TarvoPatchClient.exe");
-    }
-  };
+  plan.afterSuccess = [] { platform::PutFileInPlace("TarvoPatchClient.ex_", "TarvoPatchClient.exe", false); };
   return RunFetch(*this, plan);
 }
 
@@ -90,7 +85,7 @@ bool CPatchClientDlg::FetchMusic(uint32_t musicId) {
   plan.remoteName = name;
   plan.localName = "Update.qk_";
   plan.downloadStopCode = STOP_MUSIC_FILE;
-  plan.afterSuccess = [name] { platform::MoveFile("Update.qk_", name); };
+  plan.afterSuccess = [name] { platform::PutFileInPlace("Update.qk_", name, false); };
   return RunFetch(*this, plan);
 }
 
@@ -99,8 +94,8 @@ bool CPatchClientDlg::InstallMusicList() {
   if (!EnterGameFolder(m_strRegKey, gameFolder, this)) return false;
   // Without the Image\Temp folder there is no new list; deleting "QKNList.dat" wherever the
   // current directory happens to be would destroy the wrong file.
-  if (!platform::SetCurrentDirectory(gameFolder + "\\Image\\Temp")) return true;
+  if (!platform::SetCurrentDirectoryNoLink(gameFolder + "\\Image\\Temp")) return true;
   platform::DeleteFile("QKNList.dat");
-  platform::MoveFile("QKNList_New.dat", "QKNList.dat");
+  platform::PutFileInPlace("QKNList_New.dat", "QKNList.dat", false);
   return EnterGameFolder(m_strRegKey, gameFolder, this);
 }
