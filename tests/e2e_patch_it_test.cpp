@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "e2e_support.h"
+#include "install_test_support.h"
 #include "support/ClientProcess.h"
 #include "support/FtpServer.h"
 #include "support/PatchServer.h"
@@ -310,6 +311,33 @@ TEST_F(PatchRunTest, FramesAfterTheGameServersChangeNothingTheWorkerReads) {
   EXPECT_FLOAT_EQ(Version(3), 1.23f);
   client.CloseStdin();
   EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
+TEST_F(PatchRunTest, PatchedProgramsStayStartableAndPatchedFilesKeepTheirModes) {
+  MakeWorld(kDataPatchDue);
+  fs::permissions(Game("Data/a.dat"), fs::perms(0600));
+  // One level that replaces the game program, brings a new program and replaces a private file.
+  const std::string archive = Remote("TarvoPatch/Data/Z_110.zip");
+  install_test::MakeZip(archive, R"PY([
+    (b'Zobi.exe', b'#!/bin/sh\necho "patched game" > "$(dirname "$0")/zobi_args.txt"\n', 8, False),
+    (b'Tools/Setup.EXE', b'#!/bin/sh\n', 8, False), (b'Data/a.dat', b'a, patched', 8, False)])PY");
+  WriteTextFile(Remote("PatchInfo/FileList_100.dat"),
+                "TarvoPatch 1.2.3 end\r\nTarvoPatch\\Data\\Z_110.zip " + std::to_string(fs::file_size(archive)) +
+                    " zip 0\r\n");
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(kDataPatchDue));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stderr();
+  EXPECT_EQ(ReadTextFile(Game("Data/a.dat")), "a, patched");
+  EXPECT_EQ(fs::status(Game("Data/a.dat")).permissions() & fs::perms::all, fs::perms(0600));
+  EXPECT_NE(fs::status(Game("Tools/Setup.EXE")).permissions() & fs::perms::owner_exec, fs::perms::none);
+
+  // Start runs the patched game program.
+  client.WriteStdin("\n");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  ASSERT_TRUE(WaitForFile(Game("zobi_args.txt"), 5000)) << client.Stderr();
+  EXPECT_EQ(ReadTextFile(Game("zobi_args.txt")), "patched game\n");
 }
 
 TEST_F(PatchRunTest, ARunKilledInTheMiddleOfAPatchIsCompletedByTheNextRun) {

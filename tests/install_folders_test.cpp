@@ -126,6 +126,40 @@ TEST_F(MusicMoveTest, CreatesTheTempFolderOrFailsWithAMessage) {
   EXPECT_FALSE(fs::exists("Music"));
 }
 
+TEST_F(MusicMoveTest, LinksAreNeverFollowedToDeleteOrReplace) {
+  // A linked scratch folder fails the move instead of emptying wherever it points.
+  WriteText(m_root / "elsewhere/zoma12.qkn", "unrelated");
+  WriteText(m_root / "elsewhere/notes.txt", "unrelated");
+  WriteText("Music/zoma12.qkn", "old 12");
+  fs::remove_all("Music/Temp");
+  fs::create_directory_symlink(m_root / "elsewhere", "Music/Temp");
+  EXPECT_EQ(Move(1), 0);
+  EXPECT_EQ(m_frontEnd.Messages(), std::vector<std::string>{"Music patch failed.."});
+  EXPECT_EQ(fs::current_path(), Game());
+  EXPECT_EQ(Listing(m_root / "elsewhere"), "notes.txt\nzoma12.qkn\n");
+  EXPECT_EQ(ReadText("Music/zoma12.qkn"), "old 12");
+
+  // A song that is a link is replaced by the new file; the file it pointed at stays.
+  fs::remove("Music/Temp");
+  fs::remove("Music/zoma12.qkn");
+  fs::create_symlink(m_root / "elsewhere/zoma12.qkn", "Music/zoma12.qkn");
+  WriteText("Music/Temp/zoma12.qkn", "new 12");
+  EXPECT_EQ(Move(1), 1);
+  EXPECT_FALSE(fs::is_symlink("Music/zoma12.qkn"));
+  EXPECT_EQ(ReadText("Music/zoma12.qkn"), "new 12");
+  EXPECT_EQ(ReadText(m_root / "elsewhere/zoma12.qkn"), "unrelated");
+}
+
+TEST_F(MusicMoveTest, ReplacedSongsKeepTheirModes) {
+  WriteText("Music/zoma12.qkn", "old 12");
+  fs::permissions("Music/zoma12.qkn", fs::perms(0600));
+  WriteText("Music/Temp/zoma12.qkn", "new 12");
+  fs::permissions("Music/Temp/zoma12.qkn", fs::perms(0644));
+  EXPECT_EQ(Move(1), 1);
+  EXPECT_EQ(ReadText("Music/zoma12.qkn"), "new 12");
+  EXPECT_EQ(fs::status("Music/zoma12.qkn").permissions() & fs::perms::all, fs::perms(0600));
+}
+
 TEST_F(FoldersTest, ClearPatchListReleasesOnce) {
   for (int i = 0; i < 3; ++i) m_dlg.m_pPatchList->push_back(PatchFileEntry{"p", "n", i, 0});
   m_dlg.ClearPatchList();

@@ -229,6 +229,105 @@ TEST_F(UnpackTest, NamesInCodePage936OrMarkedUtf8GetTheirUtf8Names) {
   EXPECT_FALSE(fs::exists("ok.txt"));
 }
 
+TEST_F(UnpackTest, NamesTheSystemTableLacksStillUnpack) {
+  // GBK's user-defined areas and bytes no table maps, which the Windows client writes too.
+  MakeZip(m_root / "pua.zip", R"([(b'\xaa\xa1\xa7\xa0.txt', b'pua', 8, False), (b'\xff.txt', b'stray', 8, False)])");
+  EXPECT_EQ(Unpack(m_root / "pua.zip"), 1);
+  EXPECT_EQ(ReadText("\uE000\uE765.txt"), "pua");
+  EXPECT_EQ(ReadText("\uFFFD.txt"), "stray");
+}
+
+TEST_F(UnpackTest, LongLastComponentsGetAShortTemporaryName) {
+  std::string entries = "[";
+  for (int length = 249; length <= 255; ++length) {
+    entries += "(b'n' * " + std::to_string(length - 4) + " + b'.dat', b'" + std::to_string(length) +
+               "', 8, False), ";
+  }
+  MakeZip(m_root / "long.zip", entries + "]");
+  EXPECT_EQ(Unpack(m_root / "long.zip"), 1);
+  for (int length = 249; length <= 255; ++length) {
+    EXPECT_EQ(ReadText(std::string(length - 4, 'n') + ".dat"), std::to_string(length));
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 7);  // no part files left
+  EXPECT_FALSE(ListCleared());
+}
+
+TEST_F(UnpackTest, EntriesThatCannotBeWrittenFailTheArchive) {
+  // Only a target that refuses (a folder, a program in use: "cannot be opened for writing") is
+  // skipped; a name too long for the file system or a folder that cannot be made is a failure.
+  for (const char* name : {"b'n' * 256", "b'Data/file.txt/inner.txt'"}) {
+    SCOPED_TRACE(name);
+    WriteText("Data/file.txt", "a file where a folder should be");
+    MakeZip(m_root / "bad.zip", std::string("[(") + name + ", b'x', 8, False), (b'after.txt', b'a', 8, False)]");
+    EXPECT_EQ(Unpack(m_root / "bad.zip"), 0);
+    EXPECT_EQ(Listing(Game()), "Data/\nData/file.txt\n");
+    EXPECT_TRUE(ListCleared());
+  }
+}
+
+TEST_F(UnpackTest, LinksInTheGameFolderAreReplacedNeverWrittenThrough) {
+  WriteText(m_root / "outside/song.qkn", "outside");
+  fs::permissions(m_root / "outside/song.qkn", fs::perms(0444));
+  fs::create_symlink(m_root / "outside/song.qkn", "song.qkn");
+  fs::create_symlink(m_root / "outside", "Linked");  // folder links are followed, as junctions are
+  MakeZip(m_root / "p.zip", "[(b'song.qkn', b'patched', 8, False), (b'Linked/new.txt', b'n', 8, False)]");
+  EXPECT_EQ(Unpack(m_root / "p.zip"), 1);
+  EXPECT_FALSE(fs::is_symlink("song.qkn"));
+  EXPECT_EQ(ReadText("song.qkn"), "patched");
+  EXPECT_EQ(ReadText(m_root / "outside/song.qkn"), "outside");
+  EXPECT_EQ((fs::status(m_root / "outside/song.qkn").permissions() & fs::perms::all), fs::perms(0444));
+  EXPECT_EQ(ReadText(m_root / "outside/new.txt"), "n");
+}
+
+// An archive whose one entry's data is named by `copies` directory records ("a00", "a01", ...).
+std::string OneDataManyRecords(const std::string& raw, int copies) {
+  auto u16 = [&](size_t at) { return size_t(uint8_t(raw[at])) | size_t(uint8_t(raw[at + 1])) << 8; };
+  size_t end = raw.size() - 22;
+  size_t central = u16(end + 16) | u16(end + 18) << 16;
+  std::string record = raw.substr(central, end - central);
+  std::string out = raw.substr(0, central);
+  for (int i = 0; i < copies; ++i) {
+    std::string copy = record;
+    copy[46 + 1] = char('0' + i / 10);
+    copy[46 + 2] = char('0' + i % 10);
+    out += copy;
+  }
+  std::string tail = raw.substr(end);
+  tail[8] = tail[10] = char(copies);
+  uint32_t size = uint32_t(record.size() * copies);
+  for (int k = 0; k < 4; ++k) tail[12 + k] = char(size >> (8 * k));
+  return out + tail;
+}
+
+TEST_F(UnpackTest, ArchivesThatClaimMoreThanTheyHoldWriteNothing) {
+  // One deflated entry named by sixteen directory records would write its data sixteen times.
+  fs::path archive = m_root / "overlap.zip";
+  MakeZip(archive, "[(b'a00', bytes(1 << 20), 8, False)]");
+  WriteText(archive, OneDataManyRecords(ReadText(archive), 16));
+  EXPECT_EQ(UnpackAndList(archive, 0), "");
+  EXPECT_TRUE(ListCleared());
+
+  // A folder entry that carries data, behind an ordinary entry.
+  MakeZip(archive, "[(b'first.txt', b'1', 8, False), (b'Folder/', b'x' * 100000, 8, False)]");
+  EXPECT_EQ(UnpackAndList(archive, 0), "");
+
+  // Declared sizes past what deflate can expand the archive to: the whole archive is refused,
+  // not just the entry that turns out shorter.
+  MakeZip(archive, "[(b'first.txt', b'1', 8, False), (b'big.bin', bytes(100000), 8, False)]");
+  std::string raw = ReadText(archive);
+  size_t end = raw.size() - 22;
+  size_t central = size_t(uint8_t(raw[end + 16])) | size_t(uint8_t(raw[end + 17])) << 8;
+  size_t second = central + 46 + 9;  // behind the first record ("first.txt", no extra, no comment)
+  raw[second + 24 + 3] = 0x7F;  // uncompressed size near 2 GiB
+  WriteText(archive, raw);
+  EXPECT_EQ(UnpackAndList(archive, 0), "");
+
+  // Sound archives near the bound still unpack.
+  MakeZip(archive, "[(b'zeros.bin', bytes(8 << 20), 8, False)]");
+  EXPECT_EQ(Unpack(archive), 1);
+  EXPECT_EQ(fs::file_size("zeros.bin"), 8u << 20);
+}
+
 TEST(ZipReader, AnswersForBadIndexesAndExtractsIntoBuffers) {
   char path[] = "/tmp/tarvo-reader-XXXXXX";
   int fd = mkstemp(path);

@@ -144,7 +144,7 @@ TEST_F(MusicThumbnailTest, NothingIsWrittenWithoutAUsablePicture) {
 TEST_F(MusicThumbnailTest, MusicFilesThatCannotTakeAThumbnailAreLeftAlone) {
   WritePack({SolidPicture("SMI_1.qks", 2, 2, 0x7FFF), SolidPicture("SMI_2.qks", 2, 2, 0x7FFF),
              SolidPicture("SMI_3.qks", 2, 2, 0x7FFF), SolidPicture("SMI_4.qks", 2, 2, 0x7FFF),
-             SolidPicture("SMI_5.qks", 2, 2, 0x7FFF)});
+             SolidPicture("SMI_5.qks", 2, 2, 0x7FFF), SolidPicture("SMI_6.qks", 2, 2, 0x7FFF)});
   Bytes shortFile = MusicFileBytes({.id = 1});
   shortFile.resize(299);
   WriteFile("Music/zoma1.qkn", shortFile);
@@ -152,15 +152,18 @@ TEST_F(MusicThumbnailTest, MusicFilesThatCannotTakeAThumbnailAreLeftAlone) {
   WriteMusic("zoma3.qkn", {.id = 3, .bodySize = 700, .lastBlockOffset = 0, .lastBlockSize = 0});  // inside the header
   WriteMusic("zoma4.qkn", {.id = 4, .bodySize = 700, .lastBlockOffset = 0xFFFFFF00u, .lastBlockSize = 0x200});
   fs::path held = WriteMusic("zoma5.qkn", {.id = 5});
+  // A song that is a link: whatever it points at is not the game's to change.
+  WriteFile("Elsewhere/song.qkn", MusicFileBytes({.id = 6}));
+  fs::create_symlink(m_root / "Elsewhere/song.qkn", "Music/zoma6.qkn");
   std::vector<Bytes> before;
-  for (int i = 1; i <= 5; ++i) before.push_back(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"));
+  for (int i = 1; i <= 6; ++i) before.push_back(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"));
 
   CRawFile holder;
   ASSERT_TRUE(holder.OpenRead("Music\\zoma5.qkn"));
-  for (uint32_t id = 1; id <= 5; ++id) EXPECT_EQ(m_dlg.EmbedThumbnail(id), 0) << id;
+  for (uint32_t id = 1; id <= 6; ++id) EXPECT_EQ(m_dlg.EmbedThumbnail(id), 0) << id;
   holder.Close();
-  for (int i = 1; i <= 5; ++i) EXPECT_EQ(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"), before[size_t(i - 1)]) << i;
-  EXPECT_EQ(m_dlg.EmbedThumbnail(6), 0) << "no music file";
+  for (int i = 1; i <= 6; ++i) EXPECT_EQ(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"), before[size_t(i - 1)]) << i;
+  EXPECT_EQ(m_dlg.EmbedThumbnail(7), 0) << "no music file";
 }
 
 TEST_F(MusicThumbnailTest, PackWhoseNumbersDoNotFitItsLengthGivesNoThumbnail) {

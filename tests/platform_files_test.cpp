@@ -130,6 +130,90 @@ TEST_F(FilesTest, MoveRefusesAnExistingDestination) {
   EXPECT_TRUE(fs::exists("c.txt"));
 }
 
+// The permission bits of a file, as a number (0755).
+unsigned Mode(const fs::path& path) {
+  struct stat st{};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST_F(FilesTest, PutFileInPlaceKeepsTheNamesModesAndMakesProgramsStartable) {
+  Write("old.sh", "old");
+  fs::permissions("old.sh", fs::perms(0750));
+  Write("new.sh", "new");
+  fs::permissions("new.sh", fs::perms(0644));
+  EXPECT_EQ(PutFileInPlace("new.sh", "OLD.SH", true), PlaceResult::kPlaced);
+  EXPECT_EQ(Read("old.sh"), "new");
+  EXPECT_EQ(Mode("old.sh"), 0750u);
+
+  for (const char* name : {"Zobi.exe", "SETUP.EXE", "x.dat"}) {
+    Write("part", name);
+    fs::permissions("part", fs::perms(0640));
+    EXPECT_EQ(PutFileInPlace("part", name, false), PlaceResult::kPlaced) << name;
+  }
+  EXPECT_EQ(Mode("Zobi.exe"), 0750u);  // execute for whoever may read
+  EXPECT_EQ(Mode("SETUP.EXE"), 0750u);
+  EXPECT_EQ(Mode("x.dat"), 0640u);
+  Write("part", "again");
+  fs::permissions("Zobi.exe", fs::perms(0600));
+  EXPECT_EQ(PutFileInPlace("part", "zobi.exe", true), PlaceResult::kPlaced);
+  EXPECT_EQ(Mode("Zobi.exe"), 0700u);  // a program stays startable, whatever the old copy had
+
+  // Targets that refuse, as they would refuse a writer on Windows; anything else fails.
+  Write("part", "p");
+  EXPECT_EQ(PutFileInPlace("part", "x.dat", false), PlaceResult::kTargetRefused);
+  fs::create_directory("Folder");
+  EXPECT_EQ(PutFileInPlace("part", "folder", true), PlaceResult::kTargetRefused);
+  ASSERT_TRUE(SetFileAttributes("x.dat", kFileAttributeReadOnly));
+  EXPECT_EQ(PutFileInPlace("part", "x.dat", true), PlaceResult::kTargetRefused);
+  {
+    FileHeldElsewhere held((m_root / "old.sh").string());
+    ASSERT_TRUE(held.Holding());
+    EXPECT_EQ(PutFileInPlace("part", "old.sh", true), PlaceResult::kTargetRefused);
+  }
+  EXPECT_EQ(PutFileInPlace("missing", "y.dat", true), PlaceResult::kFailed);
+  EXPECT_EQ(PutFileInPlace("part", std::string(256, 'n'), true), PlaceResult::kFailed);
+  EXPECT_EQ(Read("part"), "p");
+}
+
+TEST_F(FilesTest, LinksInAFilesPlaceAreNeverWrittenThrough) {
+  Write("outside/song.qkn", "outside");
+  fs::permissions("outside/song.qkn", fs::perms(0444));
+  fs::create_directory("game");
+  fs::create_symlink(m_root / "outside/song.qkn", "game/song.qkn");
+  fs::create_symlink(m_root / "outside", "game/Linked");
+  fs::create_symlink(m_root / "outside/nothing", "game/dangling");
+
+  // Read through, never written through: not opened, truncated, appended, created nor chmod-ed.
+  FileHandle handle;
+  EXPECT_TRUE(handle.Open("game/song.qkn", kGenericRead, kShareRead, kOpenExisting));
+  handle.Close();
+  for (uint32_t disposition : {kOpenExisting, kOpenAlways, kCreateAlways}) {
+    EXPECT_FALSE(handle.Open("game/song.qkn", kGenericRead | kGenericWrite, kShareNone, disposition));
+  }
+  EXPECT_FALSE(handle.Open("game/dangling", kGenericWrite, kShareNone, kOpenAlways));
+  for (const char* mode : {"wb", "ab", "r+b"}) EXPECT_EQ(OpenStdio("game/song.qkn", mode), nullptr) << mode;
+  EXPECT_EQ(GetFileAttributes("game/song.qkn"), kFileAttributeNormal);
+  EXPECT_TRUE(SetFileAttributes("game/song.qkn", kFileAttributeNormal));
+  EXPECT_FALSE(fs::exists("outside/nothing"));
+  EXPECT_EQ(Mode("outside/song.qkn"), 0444u);
+
+  // Replacing or deleting acts on the link itself.
+  Write("game/new.qkn", "new");
+  EXPECT_EQ(PutFileInPlace("game/new.qkn", "game/song.qkn", true), PlaceResult::kPlaced);
+  EXPECT_FALSE(fs::is_symlink("game/song.qkn"));
+  EXPECT_EQ(Read("game/song.qkn"), "new");
+  EXPECT_TRUE(DeleteFile("game/dangling"));
+  EXPECT_EQ(Read("outside/song.qkn"), "outside");
+
+  // A folder link is followed as a junction is, but is no scratch folder of the game's own.
+  EXPECT_TRUE(DirectoryExists("game/linked"));
+  EXPECT_EQ(Read("game/Linked/song.qkn"), "outside");
+  EXPECT_FALSE(SetCurrentDirectoryNoLink("game/linked"));
+  EXPECT_EQ(fs::current_path(), m_root);
+  EXPECT_TRUE(SetCurrentDirectoryNoLink("GAME"));
+  EXPECT_EQ(fs::current_path(), m_root / "game");
+}
+
 TEST_F(FilesTest, SharingHoldsWithinTheProcess) {
   Write("f.bin", "0123456789");
   {
