@@ -81,6 +81,8 @@ PlaceResult PutFileInPlace(std::string_view from, std::string_view to, bool repl
 uint32_t GetFileAttributes(std::string_view path);          // kInvalidFileAttributes when missing
 bool SetFileAttributes(std::string_view path, uint32_t attributes);  // only the read-only bit counts
 bool FileExists(std::string_view path);
+// Whether the last component of `path` is a symbolic link (to anything, or dangling).
+bool IsLink(std::string_view path);
 bool DirectoryExists(std::string_view path);
 
 // fopen with path resolution, and with the read-only rule for modes that write.

@@ -101,30 +101,41 @@ std::string ResolvePath(std::string_view path) {
     result = "/";
     pos = 1;
   }
-  bool resolving = true;  // once a component is missing, nothing below it can exist
+  // ".." takes back the name in front of it without asking the file system, as Windows does: behind
+  // a folder link the system's ".." would lead to the parent of wherever the link points.
+  struct Step {
+    size_t before;  // the length of `result` in front of the component
+    bool name;      // a name that a ".." may take back (not "." nor "..")
+  };
+  std::vector<Step> steps;
+  size_t missingAt = std::string::npos;  // the step from which nothing exists, below which nothing can
   while (pos <= path.size()) {
     size_t end = path.find_first_of("/\\", pos);
     if (end == std::string_view::npos) end = path.size();
     std::string_view component = path.substr(pos, end - pos);
-    if (!component.empty()) {
-      std::string candidate = result + std::string(component);
-      if (component == "." || component == "..") {
-        result = candidate;
-      } else if (resolving && !Exists(candidate)) {
-        std::string found;
-        if (FindNoCaseCached(result, component, &found)) {
-          result += found;
-        } else {
-          result = candidate;
-          resolving = false;
-        }
-      } else {
-        result = candidate;
-      }
-      if (end < path.size()) result += '/';
-    }
     pos = end + 1;
+    if (component.empty()) continue;
+    if (component == ".." && !steps.empty() && steps.back().name) {
+      result.resize(steps.back().before);
+      steps.pop_back();
+      if (missingAt != std::string::npos && steps.size() <= missingAt) missingAt = std::string::npos;
+      continue;
+    }
+    bool name = component != "." && component != "..";
+    steps.push_back({result.size(), name});
+    std::string candidate = result + std::string(component);
+    if (name && missingAt == std::string::npos && !Exists(candidate)) {
+      std::string found;
+      if (FindNoCaseCached(result, component, &found)) {
+        candidate = result + found;
+      } else {
+        missingAt = steps.size() - 1;
+      }
+    }
+    result = candidate;
+    if (end < path.size()) result += '/';
   }
+  if (result.empty() && !path.empty()) return ".";
   return result;
 }
 

@@ -191,6 +191,13 @@ bool FileExists(std::string_view path) {
   return attributes != kInvalidFileAttributes && !(attributes & kFileAttributeDirectory);
 }
 
+bool IsLink(std::string_view path) {
+  if (path.empty()) return false;
+  std::string native = ResolvePath(path);
+  struct stat st{};
+  return lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 bool DirectoryExists(std::string_view path) {
   uint32_t attributes = GetFileAttributes(path);
   return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory);

@@ -277,6 +277,20 @@ TEST_F(UnpackTest, LinksInTheGameFolderAreReplacedNeverWrittenThrough) {
   EXPECT_EQ(ReadText(m_root / "outside/song.qkn"), "outside");
   EXPECT_EQ((fs::status(m_root / "outside/song.qkn").permissions() & fs::perms::all), fs::perms(0444));
   EXPECT_EQ(ReadText(m_root / "outside/new.txt"), "n");
+
+  // ".." takes back the name in front of it, as on Windows: never the parent of the link's target.
+  MakeZip(m_root / "back.zip", "[(b'Linked/../back.txt', b'b', 8, False)]");
+  EXPECT_EQ(Unpack(m_root / "back.zip"), 1);
+  EXPECT_EQ(ReadText("back.txt"), "b");
+  EXPECT_FALSE(fs::exists(m_root / "back.txt"));
+
+  // A scratch folder that is a link takes nothing: the archive fails before writing anything.
+  fs::create_directory("Music");
+  fs::create_directory_symlink(m_root / "outside", "Music/Temp");
+  MakeZip(m_root / "music.zip", "[(b'first.txt', b'1', 8, False), (b'music/./TEMP/song.qkn', b'new', 8, False)]");
+  EXPECT_EQ(Unpack(m_root / "music.zip"), 0);
+  EXPECT_FALSE(fs::exists("first.txt"));
+  EXPECT_EQ(ReadText(m_root / "outside/song.qkn"), "outside");
 }
 
 // An archive whose one entry's data is named by `copies` directory records ("a00", "a01", ...).

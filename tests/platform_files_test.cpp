@@ -208,6 +208,10 @@ TEST_F(FilesTest, LinksInAFilesPlaceAreNeverWrittenThrough) {
   // A folder link is followed as a junction is, but is no scratch folder of the game's own.
   EXPECT_TRUE(DirectoryExists("game/linked"));
   EXPECT_EQ(Read("game/Linked/song.qkn"), "outside");
+  EXPECT_EQ(ResolvePath("game/linked/../Song.qkn"), "game/song.qkn");  // ".." as Windows takes it
+  EXPECT_EQ(ResolvePath("game\\missing\\..\\LINKED"), "game/Linked");
+  EXPECT_EQ(ResolvePath("game\\.."), ".");
+  EXPECT_EQ(ResolvePath("..\\x"), "../x");
   EXPECT_FALSE(SetCurrentDirectoryNoLink("game/linked"));
   EXPECT_EQ(fs::current_path(), m_root);
   EXPECT_TRUE(SetCurrentDirectoryNoLink("GAME"));
