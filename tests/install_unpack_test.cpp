@@ -329,10 +329,17 @@ TEST_F(UnpackTest, ArchivesThatClaimMoreThanTheyHoldWriteNothing) {
   // not just the entry that turns out shorter.
   MakeZip(archive, "[(b'first.txt', b'1', 8, False), (b'big.bin', bytes(100000), 8, False)]");
   std::string raw = ReadText(archive);
-  size_t end = raw.size() - 22;
-  size_t central = size_t(uint8_t(raw[end + 16])) | size_t(uint8_t(raw[end + 17])) << 8;
-  size_t second = central + 46 + 9;  // behind the first record ("first.txt", no extra, no comment)
+  size_t second = FirstEntry(raw).central + 46 + 9;  // behind the first record ("first.txt")
   raw[second + 24 + 3] = 0x7F;  // uncompressed size near 2 GiB
+  WriteText(archive, raw);
+  EXPECT_EQ(UnpackAndList(archive, 0), "");
+
+  // A stored entry whose data runs on into the central directory.
+  MakeZip(archive, "[(b'first.txt', b'1', 0, False), (b'last.bin', b'x' * 100, 0, False)]");
+  raw = ReadText(archive);
+  second = FirstEntry(raw).central + 46 + 9;
+  size_t local = size_t(uint8_t(raw[second + 42])) | size_t(uint8_t(raw[second + 43])) << 8;
+  for (size_t at : {second + 20, second + 24, local + 18, local + 22}) raw[at] = char(100 + 40);
   WriteText(archive, raw);
   EXPECT_EQ(UnpackAndList(archive, 0), "");
 
