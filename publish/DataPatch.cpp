@@ -41,11 +41,16 @@ bool LevelOf(const std::string& text, int64_t& level, std::string& why) {
 
 // Archives go to the top of the game folder while they are installed, so their names must not
 // be files of the game: an archive is deleted after unpacking and would take that file with it.
+std::string ArchivePrefix(int64_t from, int64_t to) {
+  char prefix[48];
+  std::snprintf(prefix, sizeof prefix, "Patch_%03lld_%03lld_", static_cast<long long>(from),
+                static_cast<long long>(to));
+  return prefix;
+}
 std::string ArchiveName(int64_t from, int64_t to, int number) {
-  char name[64];
-  std::snprintf(name, sizeof name, "Patch_%03lld_%03lld_%02d.zip", static_cast<long long>(from),
-                static_cast<long long>(to), number);
-  return name;
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%02d", number);
+  return ArchivePrefix(from, to) + digits + ".zip";
 }
 
 std::string ListText(const std::string& target, const std::vector<Archive>& archives) {
@@ -154,7 +159,7 @@ class ArchivePacker {
 
 // Archives of an earlier publication of the same two levels that the new list no longer names.
 void RemoveStaleArchives(const fs::path& folder, int64_t from, int64_t to, const std::vector<Archive>& kept) {
-  const std::string prefix = ArchiveName(from, to, 0).substr(0, ArchiveName(from, to, 0).size() - 6);
+  const std::string prefix = ArchivePrefix(from, to);
   std::set<std::string> names;
   for (const Archive& archive : kept) names.insert(archive.name);
   std::error_code error;
@@ -197,7 +202,9 @@ int PublishData(const DataOptions& options, std::ostream& out, std::ostream& err
     else diff.refused.push_back({path, "cannot be published: its name " + why});
   }
   if (!diff.refused.empty()) {
-    for (const TreeProblem& problem : diff.refused) err << options.newTree << "/" << problem.path << ": " << problem.reason << "\n";
+    for (const TreeProblem& problem : diff.refused) {
+      err << options.newTree << "/" << problem.path << ": " << problem.reason << "\n";
+    }
     err << "tarvo-publish: nothing published\n";
     return 1;
   }

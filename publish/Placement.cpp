@@ -81,7 +81,9 @@ int PublishMusic(const std::vector<std::string>& files, const std::string& root,
   std::string list;
   const uint32_t count = static_cast<uint32_t>(songs.size());
   for (int i = 0; i < 4; ++i) list += static_cast<char>((count >> (8 * i)) & 0xFF);
-  for (const auto& [id, header] : songs) list.append(reinterpret_cast<const char*>(header.bytes.data()), kMusicHeaderSize);
+  for (const auto& [id, header] : songs) {
+    list.append(reinterpret_cast<const char*>(header.bytes.data()), kMusicHeaderSize);
+  }
 
   std::string why;
   if (!WriteInPlace(fs::path(root) / kPatchFolder / kMusicListName, list, why)) {

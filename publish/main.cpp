@@ -135,7 +135,8 @@ int RunServerConfig(int argc, char** argv) {
   if (args.Has("music-hosts")) options.musicHosts = SplitCommas(args.Get("music-hosts"));
   options.gameArg = args.Get("game-arg");
   options.host = args.Get("host");
-  for (const std::string& server : SplitCommas(args.Has("game-servers") ? args.Get("game-servers") : "127.0.0.1:9000")) {
+  const std::string servers = args.Has("game-servers") ? args.Get("game-servers") : "127.0.0.1:9000";
+  for (const std::string& server : SplitCommas(servers)) {
     size_t colon = server.rfind(':');
     long port = 0;
     if (colon == std::string::npos || colon == 0 || !ParseNumber(server.substr(colon + 1), 0, 65535, port)) {

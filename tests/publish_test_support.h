@@ -72,7 +72,9 @@ class PublishedWorld : public ::testing::Test {
  protected:
   void SetUp() override {
     // Every installation has its music folder; the client puts fetched music there at each start.
-    for (const std::string& tree : {Tree10(), Tree11(), Tree12()}) WriteTree(tree, {{"Music/zoma1.qkn", MusicBytes(1, 1.0f)}});
+    for (const std::string& tree : {Tree10(), Tree11(), Tree12()}) {
+      WriteTree(tree, {{"Music/zoma1.qkn", MusicBytes(1, 1.0f)}});
+    }
     WriteTree(Tree10(), {{"Zobi.exe", "game 1.0"},
                          {"Data/a.dat", Compressible(5000, 'a')},
                          {"Data/old.dat", "dropped in 1.1"},
