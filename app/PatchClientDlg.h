@@ -92,6 +92,8 @@ class CPatchClientDlg {
   void Reconnect();
   LRESULT OnNetState(WPARAM wParam, LPARAM lParam);
   LRESULT OnNetRecv(WPARAM wParam, LPARAM lParam);
+  // One received frame, handled by its type; frames of other types are dropped.
+  void OnFrame(PatchPacket& packet);
   void OnServerVersions(PatchPacket& packet);
   void OnDownloadPlaces(PatchPacket& packet);
   void OnGameSettings(PatchPacket& packet);

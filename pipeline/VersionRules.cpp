@@ -40,18 +40,23 @@ float DottedVersion(const std::string& text) {
   return value;
 }
 
-LocalVersions ReadLocalVersions(const std::string& path) {
+LocalVersions ScanLocalVersions(FILE* file) {
   LocalVersions versions;
-  FILE* file = platform::OpenStdio(path, "r");
-  platform::SleepMs(10);
-  if (!file) return versions;
   std::fseek(file, 0, SEEK_SET);
   char ignored[260] = "";
   char musicText[260] = "";
   std::fscanf(file, "%259s %f %f %f %259s", ignored, &versions.launcher, &versions.client, &versions.patchLevel,
               musicText);
-  std::fclose(file);
   versions.music = DottedVersion(musicText);
+  return versions;
+}
+
+LocalVersions ReadLocalVersions(const std::string& path) {
+  FILE* file = platform::OpenStdio(path, "r");
+  platform::SleepMs(10);
+  if (!file) return LocalVersions{};
+  LocalVersions versions = ScanLocalVersions(file);
+  std::fclose(file);
   return versions;
 }
 

@@ -2,6 +2,7 @@
 // the optional local version file.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace pipeline {
@@ -24,6 +25,8 @@ struct LocalVersions {
   float launcher = 0, client = 0, patchLevel = 0, music = 0;
 };
 LocalVersions ReadLocalVersions(const std::string& path);
+// The same from an open stream, read from its start.
+LocalVersions ScanLocalVersions(std::FILE* file);
 
 // The C library's atof, as the server's version texts are read.
 float ServerVersion(const std::string& text);

@@ -82,8 +82,13 @@ LRESULT CPatchClientDlg::OnNetRecv(WPARAM, LPARAM) {
     MessageBox(kRecvFailedText, MB_OK | MB_ICONSTOP);
     return 0;
   }
+  OnFrame(packet);
+  return 0;
+}
+
+void CPatchClientDlg::OnFrame(PatchPacket& packet) {
   // Worker thread 1 reads what these frames write: once it has started they change nothing.
-  if (m_bSessionDone && IsSessionFrame(packet.Type())) return 0;
+  if (m_bSessionDone && IsSessionFrame(packet.Type())) return;
   switch (packet.Type()) {
     case kServerVersions:
       OnServerVersions(packet);
@@ -100,7 +105,6 @@ LRESULT CPatchClientDlg::OnNetRecv(WPARAM, LPARAM) {
     default:
       break;  // every other type is dropped
   }
-  return 0;
 }
 
 void CPatchClientDlg::OnServerVersions(PatchPacket& packet) {
