@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/TempDir.h"
 
 namespace install_test {
 
@@ -82,20 +85,16 @@ open(path, 'wb').write(raw)
 class ScratchFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tarvo-install-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_root = pattern;
-    m_previous = fs::current_path();
-    fs::create_directory(m_root / "game");
-    fs::current_path(m_root / "game");
+    fs::create_directory(Game());
+    m_current.emplace(Game());
   }
-  void TearDown() override {
-    fs::current_path(m_previous);
-    fs::remove_all(m_root);
-  }
+  void TearDown() override { m_current.reset(); }
   fs::path Game() const { return m_root / "game"; }
-  fs::path m_root;  // holds the game folder and whatever a test keeps beside it
-  fs::path m_previous;
+  TempDir m_dir{"tarvo-install"};
+  fs::path m_root{m_dir.Path()};  // holds the game folder and whatever a test keeps beside it
+
+ private:
+  std::optional<CurrentFolder> m_current;
 };
 
 }  // namespace install_test

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "music/MusicHeader.h"
+#include "support/TempDir.h"
 
 namespace musictest {
 
@@ -108,21 +109,11 @@ inline PackPictureLayout SolidPicture(const std::string& name, uint16_t w, uint1
 // A fresh folder that is the current directory for the test's duration, as the game folder is.
 class GameFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_previous = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvo_music_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    m_root = pattern;
-    std::filesystem::current_path(m_root);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(m_previous);
-    std::filesystem::remove_all(m_root);
-  }
-  std::filesystem::path m_root;
+  TempDir m_dir{"tarvo-music"};
+  std::filesystem::path m_root{m_dir.Path()};
 
  private:
-  std::filesystem::path m_previous;
+  CurrentFolder m_current{m_root};
 };
 
 }  // namespace musictest

@@ -8,6 +8,7 @@
 
 #include "pipeline/PatchListFile.h"
 #include "pipeline/VersionRules.h"
+#include "support/TempDir.h"
 
 using namespace pipeline;
 
@@ -53,12 +54,9 @@ TEST(VersionRules, DottedAndPlainTexts) {
 
 class LocalVersionFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_path = std::filesystem::temp_directory_path() / ("tarvo_versions_" + std::to_string(getpid()));
-  }
-  void TearDown() override { std::filesystem::remove(m_path); }
   void Write(const std::string& text) { std::ofstream(m_path) << text; }
-  std::filesystem::path m_path;
+  TempDir m_dir{"tarvo-versions"};
+  std::filesystem::path m_path{m_dir / "VersionInfo2.dat"};
 };
 
 TEST_F(LocalVersionFile, FieldsTheScanReaches) {

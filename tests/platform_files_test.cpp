@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "support/TempDir.h"
 
 namespace fs = std::filesystem;
 using namespace platform;
@@ -19,18 +20,6 @@ namespace {
 
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarvo-files-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    m_root = pattern;
-    m_oldCwd = fs::current_path();
-    fs::current_path(m_root);
-  }
-  void TearDown() override {
-    fs::current_path(m_oldCwd);
-    fs::permissions(m_root, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(m_root);
-  }
   static void Write(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path().empty() ? "." : path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
@@ -39,8 +28,9 @@ class FilesTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  fs::path m_root;
-  fs::path m_oldCwd;
+  TempDir m_dir{"tarvo-files"};
+  fs::path m_root{m_dir.Path()};
+  CurrentFolder m_current{m_root};
 };
 
 TEST_F(FilesTest, ResolvesEachComponentWithoutRegardToCase) {

@@ -126,20 +126,6 @@ bool ClientProcess::WaitForStderr(const std::string& text, int ms) { return Wait
 std::string ClientProcess::Stdout() const { return ReadTextFile(m_outPath); }
 std::string ClientProcess::Stderr() const { return ReadTextFile(m_errPath); }
 
-TempDir::TempDir() {
-  char tmpl[] = "/tmp/tarvo-test-XXXXXX";
-  m_path = mkdtemp(tmpl) ? tmpl : "/tmp";
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  // Read-only files and folders left by a test must not stop the clean-up.
-  for (auto it = std::filesystem::recursive_directory_iterator(m_path, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(m_path, ec);
-}
-
 void WriteTextFile(const std::string& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f << text;

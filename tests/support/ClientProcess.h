@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 class ClientProcess {
  public:
   ClientProcess() = default;
@@ -36,18 +38,6 @@ class ClientProcess {
   int m_stdin = -1;
   int m_status = -1;
   std::string m_outPath, m_errPath;
-};
-
-// A temporary folder removed with everything in it when the object goes away.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& Path() const { return m_path; }
-  std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
- private:
-  std::string m_path;
 };
 
 void WriteTextFile(const std::string& path, const std::string& text);
