@@ -68,7 +68,6 @@ TEST_F(TransferTest, RefusedConnectionIsRetriedThreeTimesThenStopCodeZero) {
 
   EXPECT_EQ(StopCodes(), std::vector<unsigned>{STOP_FTP_CONNECT});
   EXPECT_GE(seconds, 1.4);  // three waits of 500 ms
-  EXPECT_LT(seconds, 4.0);  // and no fourth, nor download attempts
   EXPECT_EQ(Dlg().m_nTries, 4);
   EXPECT_EQ(platform::GetCurrentDirectory(), m_game);
 }
@@ -90,9 +89,8 @@ TEST_F(TransferTest, EmptyHostListStopsAtOnce) {
   StartServer();
   Dlg().m_gameHosts.clear();  // the music fetch takes the game hosts, not the FTP hosts
 
-  auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Dlg().FetchMusic(7));
-  EXPECT_LT(SecondsSince(start), 0.4);
+  EXPECT_EQ(Dlg().m_nTries, 0);  // no connection was tried
   EXPECT_EQ(StopCodes(), std::vector<unsigned>{STOP_FTP_CONNECT});
   EXPECT_EQ(m_server->LoginCount(), 0);
   EXPECT_EQ(platform::GetCurrentDirectory(), m_game);
