@@ -188,6 +188,35 @@ TEST_F(TransferTest, MusicListFetchMakesTheFoldersItNeedsOrStopsWithItsCode) {
   EXPECT_EQ(platform::GetCurrentDirectory(), m_game);
 }
 
+TEST_F(TransferTest, ScratchFoldersThatAreLinksAreNeverUsed) {
+  FtpServer& server = StartServer();
+  server.PutFile("TarvoMusic/zoma5.qkn", "new song");
+  server.PutFile("TarvoPatch/QKNList.dat", "list");
+  server.PutFile("TarvoPatch/TarvoPatchClient.exe", "new client");
+  const std::string elsewhere = m_folder.Path() + "/elsewhere";
+  const char* const names[] = {"zoma5.qkn", "QKNList.dat", "QKNList_New.dat", "TarvoPatchClient.exe"};
+  for (const char* name : names) WriteWholeFile(elsewhere + "/" + name, "unrelated");
+  for (const char* folder : {"Music/Temp", "Image/Temp", "Temp"}) {
+    std::filesystem::create_directory_symlink(elsewhere, GamePath(folder));
+  }
+  auto fetchMusic = [](CPatchClientDlg& dlg) { return dlg.FetchMusic(5); };
+  auto fetchList = [](CPatchClientDlg& dlg) { return dlg.FetchMusicList(); };
+  auto fetchClient = [](CPatchClientDlg& dlg) { return dlg.FetchPatchClient(); };
+  const std::pair<bool (*)(CPatchClientDlg&), unsigned> fetches[] = {
+      {fetchMusic, STOP_MUSIC_FILE}, {fetchList, STOP_MUSIC_DATA}, {fetchClient, STOP_CLIENT_PATCH}};
+  for (const auto& [fetch, code] : fetches) {
+    DialogHarness harness;
+    harness.Dlg().m_ftpHosts = harness.Dlg().m_gameHosts = {"127.0.0.1"};
+    EXPECT_FALSE(fetch(harness.Dlg()));
+    EXPECT_EQ(harness.StopCodes(), std::vector<unsigned>{code});
+  }
+  EXPECT_TRUE(Dlg().InstallMusicList());  // finds no list of its own to put in place
+  EXPECT_EQ(platform::GetCurrentDirectory(), m_game);
+  EXPECT_EQ(server.CountInLog("<- RETR "), 0);
+  for (const char* name : names) EXPECT_EQ(ReadWholeFile(elsewhere + "/" + name), "unrelated") << name;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(elsewhere), {}), 4);
+}
+
 TEST_F(TransferTest, InstallMusicListReplacesTheListInImageTemp) {
   WriteWholeFile(GamePath("Image/Temp/QKNList.dat"), "old");
   WriteWholeFile(GamePath("Image/Temp/QKNList_New.dat"), "new");
