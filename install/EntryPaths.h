@@ -17,3 +17,8 @@ bool IsContainedRelativePath(std::string_view path);
 // The path inside the game folder that an archive entry writes: its decoded name when that stays
 // inside the folder, else nothing. The one rule for names, shared with the publishing tool.
 std::optional<std::string> EntryPathOf(std::string_view stored, bool markedUtf8);
+
+// Whether `path` lies in one of the client's scratch folders ("Temp", "Image\Temp", "Music\Temp")
+// while that folder is a link: what a patch puts there would replace files wherever the link
+// points, and the step that empties the folder afterwards would delete them.
+bool IsInLinkedScratchFolder(std::string_view path);

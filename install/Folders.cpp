@@ -37,7 +37,7 @@ int CPatchClientDlg::EnsureFileFolder(std::string path) {
   std::string folder = path.substr(0, cut);
   // The paths come from the server's patch list: one that leaves the game folder is refused
   // instead of being made somewhere else on the machine.
-  if (!IsContainedRelativePath(folder)) return 0;
+  if (!IsContainedRelativePath(folder) || IsInLinkedScratchFolder(path)) return 0;
   return EnsureFolder(folder);
 }
 

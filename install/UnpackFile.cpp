@@ -1,7 +1,4 @@
-#include <strings.h>
-
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,25 +60,6 @@ std::string CreatePartFile(const std::string& target, platform::FileHandle& hand
   return std::string();
 }
 
-// Whether `path` lies in one of the client's scratch folders while that folder is a link: what
-// the archive puts there would replace files wherever the link points, and the step that empties
-// the folder afterwards would delete them.
-bool InLinkedScratchFolder(const std::string& path) {
-  std::vector<std::string> components;  // of the path as the file system takes it, without "."
-  std::string resolved = platform::ResolvePath(path);
-  for (size_t pos = 0; pos < resolved.size() && components.size() < 3;) {
-    size_t end = std::min(resolved.find('/', pos), resolved.size());
-    if (end > pos && resolved.compare(pos, end - pos, ".") != 0) components.push_back(resolved.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  auto is = [&](size_t i, const char* name) { return components.size() > i && strcasecmp(components[i].c_str(), name) == 0; };
-  if (components.size() > 1 && is(0, "Temp")) return platform::IsLink(components[0]);
-  if (components.size() > 2 && (is(0, "Image") || is(0, "Music")) && is(1, "Temp")) {
-    return platform::IsLink(components[0] + "/" + components[1]);
-  }
-  return false;
-}
-
 // Reads the entry even when its output is skipped: a damaged entry fails the archive either way.
 int Verify(CZipReader& reader, int index) {
   return reader.ExtractEntryTo(index, [](const uint8_t*, size_t) { return true; });
@@ -135,7 +113,7 @@ int CPatchClientDlg::UnpackFile(const char* packedFile) {
   paths.reserve(reader.GetEntryCount());
   for (int i = 0; i < reader.GetEntryCount(); ++i) {
     std::optional<std::string> name = EntryPathOf(reader.GetEntryNameBytes(i), reader.IsEntryNameUtf8(i));
-    if (!name || InLinkedScratchFolder(*name)) {
+    if (!name || IsInLinkedScratchFolder(*name)) {
       ClearPatchList();
       return 0;
     }

@@ -138,6 +138,9 @@ TEST_F(MusicMoveTest, LinksAreNeverFollowedToDeleteOrReplace) {
   EXPECT_EQ(fs::current_path(), Game());
   EXPECT_EQ(Listing(m_root / "elsewhere"), "notes.txt\nzoma12.qkn\n");
   EXPECT_EQ(ReadText("Music/zoma12.qkn"), "old 12");
+  // Nor does a patch file get a place there.
+  EXPECT_EQ(m_dlg.EnsureFileFolder("music\\TEMP\\PatchMusic_1.zip"), 0);
+  EXPECT_EQ(m_dlg.EnsureFileFolder("Music\\PatchMusic_1.zip"), 1);
 
   // A song that is a link is replaced by the new file; the file it pointed at stays.
   fs::remove("Music/Temp");
