@@ -17,26 +17,6 @@ std::optional<std::string> DecodeEntryName(std::string_view stored, bool markedU
   return platform::Cp936ToUtf8(stored);  // every byte string has a name in code page 936
 }
 
-bool IsContainedRelativePath(std::string_view path) {
-  if (!path.empty() && (path[0] == '\\' || path[0] == '/')) return false;
-  if (path.find(':') != std::string_view::npos || path.find('\0') != std::string_view::npos) return false;
-  int depth = 0;
-  size_t pos = 0;
-  while (pos <= path.size()) {
-    size_t end = path.find_first_of("\\/", pos);
-    if (end == std::string_view::npos) end = path.size();
-    std::string_view component = path.substr(pos, end - pos);
-    if (component == "..") {
-      if (--depth < 0) return false;
-    } else if (!component.empty() && component != ".") {
-      if (component.find_first_not_of(". ") == std::string_view::npos) return false;
-      ++depth;
-    }
-    pos = end + 1;
-  }
-  return true;
-}
-
 std::optional<std::string> EntryPathOf(std::string_view stored, bool markedUtf8) {
   std::optional<std::string> name = DecodeEntryName(stored, markedUtf8);
   if (!name || !IsContainedRelativePath(*name)) return std::nullopt;

@@ -4,15 +4,11 @@
 #include <string>
 #include <string_view>
 
+#include "common/RelativePath.h"
+
 // The UTF-8 text of an entry's stored name: UTF-8 when the archive marks it so, else code page
 // 936. Nothing when the name holds a NUL, or is marked UTF-8 and is not.
 std::optional<std::string> DecodeEntryName(std::string_view stored, bool markedUtf8);
-
-// Whether a path ('\' or '/' separated) stays inside the current folder: not absolute, no drive
-// or UNC prefix, no stream name (':'), and ".." never climbs above the start. Components made of
-// dots and blanks only (other than "." and "..") are refused too, since Windows trims them to
-// something else than they look like.
-bool IsContainedRelativePath(std::string_view path);
 
 // The path inside the game folder that an archive entry writes: its decoded name when that stays
 // inside the folder, else nothing. The one rule for names, shared with the publishing tool.

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "common/RelativePath.h"
+
 namespace pipeline {
 namespace {
 
@@ -43,29 +45,12 @@ int32_t DecimalOf(std::string_view word) {
   return static_cast<int32_t>(value);
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
 }  // namespace
 
 std::string PatchListName(unsigned level) {
   char name[32];
   std::snprintf(name, sizeof name, "FileList_%03u.dat", level);
   return name;
-}
-
-bool IsSafeListedPath(std::string_view path) {
-  if (path.empty() || IsSeparator(path.front())) return false;
-  // A drive ("C:") or a stream name: neither belongs in a relative path.
-  if (path.find(':') != std::string_view::npos) return false;
-  if (path.find('\0') != std::string_view::npos) return false;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = start;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
-    if (path.substr(start, end - start) == "..") return false;
-    start = end + 1;
-  }
-  return true;
 }
 
 PatchListResult ParsePatchList(std::string_view text, PatchList& list) {
@@ -91,7 +76,7 @@ PatchListResult ParsePatchList(std::string_view text, PatchList& list) {
       list.endedAt = std::string(path);
       break;
     }
-    if (path.size() > kMaxPath || !IsSafeListedPath(path)) {
+    if (path.size() > kMaxPath || !IsContainedRelativePath(path)) {
       list.refusedPath = std::string(path);
       return PatchListResult::kBadRecord;
     }
@@ -102,7 +87,7 @@ PatchListResult ParsePatchList(std::string_view text, PatchList& list) {
       continue;
     }
     std::string_view name = path.substr(separator + 1);
-    if (!IsSafeListedPath(name)) {  // "Data\\x" names a root path
+    if (!IsContainedRelativePath(name)) {  // "Data\\x" names a root path
       list.refusedPath = std::string(path);
       return PatchListResult::kBadRecord;
     }

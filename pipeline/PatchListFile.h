@@ -29,10 +29,6 @@ struct PatchList {
 // in a folder and is skipped. Names are handed on with '\' alone.
 PatchListResult ParsePatchList(std::string_view text, PatchList& list);
 
-// Whether a listed path stays inside the game folder once its first folder is cut off: no drive,
-// no root, no ".." component.
-bool IsSafeListedPath(std::string_view path);
-
 // A level's list names a few hundred files at most; anything far bigger is not a list. The client
 // bounds it before and during its transfer, so no server can fill the disk with it.
 constexpr int64_t kMaxPatchListBytes = 16 << 20;

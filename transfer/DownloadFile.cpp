@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/PatchClientDlg.h"
+#include "common/RelativePath.h"
 #include "platform/files.h"
 #include "transfer/DownloadProgress.h"
 #include "transfer/FtpConnection.h"
@@ -18,29 +19,14 @@ std::string Decimal(uint32_t value) {
   return std::string(text, result.ptr);
 }
 
-// A local name comes from the patch server when the caller passes none: it must stay inside the
-// current folder (no absolute path, no drive, no "..").
-bool IsContainedRelativePath(const char* name) {
-  if (!name || !*name || name[0] == '/' || name[0] == '\\') return false;
-  if (std::strchr(name, ':')) return false;
-  const char* component = name;
-  for (const char* p = name;; ++p) {
-    if (*p == '/' || *p == '\\' || *p == '\0') {
-      if (p - component == 2 && component[0] == '.' && component[1] == '.') return false;
-      if (*p == '\0') break;
-      component = p + 1;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName,
                                    uint64_t maxBytes) {
   if (!pConnection || !remoteName) return false;
   const char* local = localName ? localName : remoteName;
-  if (!IsContainedRelativePath(local)) {
+  // A local name comes from the patch server when the caller passes none.
+  if (!*local || !IsContainedRelativePath(local)) {
     ClearPatchList();
     return false;
   }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/RelativePath.h"
 #include "pipeline/PatchListFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -22,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = entry.m_strPath;
     const std::string& name = entry.m_strName;
     if (path.size() > 259 || name.empty() || name.size() >= path.size()) __builtin_trap();
-    if (!pipeline::IsSafeListedPath(name) || !pipeline::IsSafeListedPath(path)) __builtin_trap();
+    if (!IsContainedRelativePath(name) || !IsContainedRelativePath(path)) __builtin_trap();
     if (entry.m_nSize == 0) __builtin_trap();
     total += static_cast<uint32_t>(entry.m_nSize);
   }

@@ -1,0 +1,13 @@
+// The one rule for names that come from outside (patch lists, archive entries, downloads): whether
+// a path stays inside the folder it is taken relative to.
+#pragma once
+#include <string_view>
+
+// True when `path` ('\' and '/' both separate) names something inside the current folder on every
+// system the client runs on: no NUL, no root, UNC or "\\?\" prefix (a leading separator), no drive
+// or stream name (':'), no ".." that climbs above the start ("a/../b" stays inside, as ".." takes
+// back the name in front of it), and no component of dots and blanks only other than "." and ".."
+// (". .", "...", ".. "): Windows trims trailing dots and blanks, so such a name is not what it looks
+// like. Empty components ("a//b") stay in place; the empty path names the folder itself. Length is
+// bounded where the bytes are read, before any decoding.
+bool IsContainedRelativePath(std::string_view path);
