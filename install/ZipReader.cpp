@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "common/Bytes.h"
 #include "install/Crc32.h"
 #include "install/ZipFormat.h"
 
@@ -19,12 +20,6 @@ constexpr size_t kOutputChunk = 256 * 1024;
 // Deflate cannot expand data by more than about 1032 : 1 (a 258-byte match costs at least two
 // bits), so declared sizes beyond that for the whole archive cannot be true.
 constexpr uint64_t kMaxExpansion = 1032;
-
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t U32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool ReadExact(FILE* stream, void* buffer, size_t size) { return size == 0 || fread(buffer, 1, size, stream) == size; }
 
@@ -48,19 +43,19 @@ bool LayoutIsSound(FILE* stream, const std::vector<uint8_t>& directory, const st
   uint64_t declared = 0;
   for (uint32_t offset : offsets) {
     const uint8_t* record = directory.data() + offset;
-    uint32_t compressedSize = U32(record + 20);
-    uint32_t size = U32(record + 24);
-    if (IsFolderName(record + kDirectoryRecordSize, U16(record + 28)) && (compressedSize != 0 || size != 0)) {
+    uint32_t compressedSize = LoadU32(record + 20);
+    uint32_t size = LoadU32(record + 24);
+    if (IsFolderName(record + kDirectoryRecordSize, LoadU16(record + 28)) && (compressedSize != 0 || size != 0)) {
       return false;
     }
     declared += size;
-    uint64_t begin = U32(record + 42);
+    uint64_t begin = LoadU32(record + 42);
     uint8_t local[kLocalRecordSize] = {};
     if (begin + kLocalRecordSize > directoryStart || fseeko(stream, static_cast<off_t>(begin), SEEK_SET) != 0 ||
-        !ReadExact(stream, local, sizeof local) || U32(local) != kLocalSignature) {
+        !ReadExact(stream, local, sizeof local) || LoadU32(local) != kLocalSignature) {
       return false;
     }
-    uint64_t end = begin + kLocalRecordSize + U16(local + 26) + U16(local + 28) + compressedSize;
+    uint64_t end = begin + kLocalRecordSize + LoadU16(local + 26) + LoadU16(local + 28) + compressedSize;
     if (end > directoryStart) return false;
     ranges.push_back({begin, end});
   }
@@ -83,9 +78,9 @@ int CZipReader::Open(FILE* stream) {
   if (endPosition < 0 || !ReadExact(stream, end, sizeof end)) return 1;
   // A comment would move the end record away from the last 22 bytes; one that claims a comment
   // while sitting there is as wrong.
-  if (U32(end) != kEndSignature || U16(end + 20) != 0) return 1;
-  uint16_t count = U16(end + 8);
-  uint32_t directorySize = U32(end + 12);
+  if (LoadU32(end) != kEndSignature || LoadU16(end + 20) != 0) return 1;
+  uint16_t count = LoadU16(end + 8);
+  uint32_t directorySize = LoadU32(end + 12);
   if (directorySize > static_cast<uint64_t>(endPosition)) return 1;
   if (fseeko(stream, endPosition - static_cast<off_t>(directorySize), SEEK_SET) != 0) return 1;
 
@@ -103,9 +98,9 @@ int CZipReader::Open(FILE* stream) {
   for (uint32_t i = 0; i < count; ++i) {
     if (directorySize - position < kDirectoryRecordSize) return 1;
     uint8_t* record = directory.data() + position;
-    if (U32(record) != kDirectorySignature) return 1;
-    size_t nameLength = U16(record + 28);
-    size_t recordSize = kDirectoryRecordSize + nameLength + U16(record + 30) + U16(record + 32);
+    if (LoadU32(record) != kDirectorySignature) return 1;
+    size_t nameLength = LoadU16(record + 28);
+    size_t recordSize = kDirectoryRecordSize + nameLength + LoadU16(record + 30) + LoadU16(record + 32);
     if (nameLength > kMaxNameLength || directorySize - position < recordSize) return 1;
     for (size_t k = 0; k < nameLength; ++k) {
       if (record[kDirectoryRecordSize + k] == '/') record[kDirectoryRecordSize + k] = '\\';
@@ -134,7 +129,7 @@ void CZipReader::Close() {
 std::string_view CZipReader::GetEntryNameBytes(int index) const {
   if (!ValidIndex(index)) return {};
   const uint8_t* record = Record(index);
-  return {reinterpret_cast<const char*>(record + kDirectoryRecordSize), U16(record + 28)};
+  return {reinterpret_cast<const char*>(record + kDirectoryRecordSize), LoadU16(record + 28)};
 }
 
 void CZipReader::GetEntryName(int index, char* dest) const {
@@ -145,16 +140,16 @@ void CZipReader::GetEntryName(int index, char* dest) const {
 }
 
 bool CZipReader::IsEntryNameUtf8(int index) const {
-  return ValidIndex(index) && (U16(Record(index) + 8) & kFlagUtf8Name) != 0;
+  return ValidIndex(index) && (LoadU16(Record(index) + 8) & kFlagUtf8Name) != 0;
 }
 
 int64_t CZipReader::GetEntrySize(int index) const {
-  return ValidIndex(index) ? static_cast<int64_t>(U32(Record(index) + 24)) : -1;
+  return ValidIndex(index) ? static_cast<int64_t>(LoadU32(Record(index) + 24)) : -1;
 }
 
 int CZipReader::ExtractEntry(int index, unsigned char* dest) {
   if (!dest || !ValidIndex(index)) return 1;
-  uint64_t capacity = U32(Record(index) + 24);
+  uint64_t capacity = LoadU32(Record(index) + 24);
   uint64_t filled = 0;
   return ExtractEntryTo(index, [&](const uint8_t* data, size_t size) {
     if (size > capacity - filled) return false;
@@ -167,19 +162,19 @@ int CZipReader::ExtractEntry(int index, unsigned char* dest) {
 int CZipReader::ExtractEntryTo(int index, const Sink& sink) {
   if (!ValidIndex(index) || !m_pStream) return 1;
   const uint8_t* record = Record(index);
-  uint32_t crc = U32(record + 16);
-  uint32_t compressedSize = U32(record + 20);
-  uint32_t size = U32(record + 24);
+  uint32_t crc = LoadU32(record + 16);
+  uint32_t compressedSize = LoadU32(record + 20);
+  uint32_t size = LoadU32(record + 24);
 
-  if (fseeko(m_pStream, static_cast<off_t>(U32(record + 42)), SEEK_SET) != 0) return 1;
+  if (fseeko(m_pStream, static_cast<off_t>(LoadU32(record + 42)), SEEK_SET) != 0) return 1;
   uint8_t local[kLocalRecordSize] = {};
-  if (!ReadExact(m_pStream, local, sizeof local) || U32(local) != kLocalSignature) return 1;
-  uint16_t flags = U16(local + 6);
-  uint16_t method = U16(local + 8);
+  if (!ReadExact(m_pStream, local, sizeof local) || LoadU32(local) != kLocalSignature) return 1;
+  uint16_t flags = LoadU16(local + 6);
+  uint16_t method = LoadU16(local + 8);
   // The local header must carry the real sizes, and they must be the directory's: data
   // descriptors, encryption and disagreeing headers are all refused rather than guessed at.
-  if ((flags & kFlagEncrypted) || U32(local + 18) != compressedSize || U32(local + 22) != size) return 1;
-  if (fseeko(m_pStream, static_cast<off_t>(U16(local + 26)) + U16(local + 28), SEEK_CUR) != 0) return 1;
+  if ((flags & kFlagEncrypted) || LoadU32(local + 18) != compressedSize || LoadU32(local + 22) != size) return 1;
+  if (fseeko(m_pStream, static_cast<off_t>(LoadU16(local + 26)) + LoadU16(local + 28), SEEK_CUR) != 0) return 1;
 
   if (method == kMethodStored) return compressedSize == size ? CopyStored(size, crc, sink) : 1;
   if (method == kMethodDeflated) return Inflate(compressedSize, size, crc, sink);

@@ -2,30 +2,11 @@
 
 #include <cstring>
 
+#include "common/Ascii.h"
+#include "common/Bytes.h"
 #include "skin/Dib.h"
 
 namespace {
-
-uint16_t U16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void PutU16(uint8_t* p, uint16_t v) {
-  p[0] = uint8_t(v);
-  p[1] = uint8_t(v >> 8);
-}
-void PutU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
 
 // Directory entries read per call: the entries are small, and reading them one call each makes
 // the lookup in a large pack cost one system call per entry.
@@ -37,7 +18,7 @@ bool FindPackPicture(IByteSource& pack, std::string_view name, PackPicture& pict
   const uint64_t length = pack.Length();
   uint8_t header[kPackHeaderSize];
   if (pack.ReadAt(0, header, kPackHeaderSize) != kPackHeaderSize) return false;  // counts as empty
-  const uint64_t count = U32(header + 4);
+  const uint64_t count = LoadU32(header + 4);
   if (count == 0) return false;
   // The directory is the last count × 152 bytes; it cannot reach into the pack header.
   if (count > (length - kPackHeaderSize) / kPackEntrySize) return false;
@@ -54,8 +35,8 @@ bool FindPackPicture(IByteSource& pack, std::string_view name, PackPicture& pict
     for (uint32_t i = 0; i < batch; ++i) {
       const uint8_t* entry = entries.data() + size_t(i) * kPackEntrySize;
       const char* entryName = reinterpret_cast<const char*>(entry + 4);
-      if (SameNameIgnoringCase(std::string_view(entryName, strnlen(entryName, kPackNameSize)), name)) {
-        dataOffset = U32(entry + 132);
+      if (AsciiEqualNoCase(std::string_view(entryName, strnlen(entryName, kPackNameSize)), name)) {
+        dataOffset = LoadU32(entry + 132);
         found = true;
         break;
       }
@@ -68,10 +49,10 @@ bool FindPackPicture(IByteSource& pack, std::string_view name, PackPicture& pict
   if (dataOffset > length || length - dataOffset < kPictureHeaderSize + kFrameRecordSize) return false;
   uint8_t pictureHeader[kPictureHeaderSize + kFrameRecordSize];
   if (pack.ReadAt(dataOffset, pictureHeader, sizeof pictureHeader) != sizeof pictureHeader) return false;
-  if (U16(pictureHeader + 2) != kPictureFormatTag || U16(pictureHeader + 4) == 0) return false;
+  if (LoadU16(pictureHeader + 2) != kPictureFormatTag || LoadU16(pictureHeader + 4) == 0) return false;
   const uint8_t* frame = pictureHeader + kPictureHeaderSize;
-  picture.width = U16(frame + 4);
-  picture.height = U16(frame + 6);
+  picture.width = LoadU16(frame + 4);
+  picture.height = LoadU16(frame + 6);
   picture.pixelOffset = dataOffset + sizeof pictureHeader;
   const uint64_t pixelBytes = 2ull * picture.width * picture.height;
   return pixelBytes <= length - picture.pixelOffset;
@@ -84,7 +65,7 @@ bool ReadPackPixels(IByteSource& pack, const PackPicture& picture, std::vector<u
   std::vector<uint8_t> raw(size_t(2 * count));
   if (count > 0 && pack.ReadAt(picture.pixelOffset, raw.data(), uint32_t(raw.size())) != raw.size()) return false;
   pixels.resize(size_t(count));
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = U16(raw.data() + 2 * i);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = LoadU16(raw.data() + 2 * i);
   return true;
 }
 
@@ -115,14 +96,14 @@ std::array<uint8_t, kBitmapHeadersSize> ThumbnailBitmapHeaders(int width, int he
   uint8_t* p = h.data();
   p[0] = 'B';
   p[1] = 'M';
-  PutU32(p + 2, ThumbnailBitmapSize(width, height));
-  PutU32(p + 10, kBitmapHeadersSize);
-  PutU32(p + 14, 40);
-  PutU32(p + 18, uint32_t(width));
-  PutU32(p + 22, uint32_t(height));
-  PutU16(p + 26, 1);
-  PutU16(p + 28, 24);
-  PutU32(p + 38, kPixelsPerMetre);
-  PutU32(p + 42, kPixelsPerMetre);
+  StoreU32(p + 2, ThumbnailBitmapSize(width, height));
+  StoreU32(p + 10, kBitmapHeadersSize);
+  StoreU32(p + 14, 40);
+  StoreU32(p + 18, uint32_t(width));
+  StoreU32(p + 22, uint32_t(height));
+  StoreU16(p + 26, 1);
+  StoreU16(p + 28, 24);
+  StoreU32(p + 38, kPixelsPerMetre);
+  StoreU32(p + 42, kPixelsPerMetre);
   return h;
 }

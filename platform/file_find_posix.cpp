@@ -3,18 +3,10 @@
 
 #include <algorithm>
 
+#include "common/Ascii.h"
 #include "platform/files.h"
 
 namespace platform {
-namespace {
-
-std::string AsciiLowered(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
-
-}  // namespace
 
 FileFind::~FileFind() { Close(); }
 
@@ -34,7 +26,7 @@ bool FileFind::FindFirst(std::string_view pattern) {
   }
   closedir(dir);
   std::sort(m_entries.begin(), m_entries.end(), [](const std::string& a, const std::string& b) {
-    std::string la = AsciiLowered(a), lb = AsciiLowered(b);
+    std::string la = AsciiLower(a), lb = AsciiLower(b);
     return la != lb ? la < lb : a < b;
   });
   return Advance();

@@ -7,28 +7,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/Ascii.h"
 #include "platform/files.h"
 
 namespace platform {
 namespace {
-
-bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string AsciiLowered(std::string_view text) {
-  std::string lowered(text);
-  for (char& c : lowered)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return lowered;
-}
 
 bool Exists(const std::string& native) {
   struct stat st{};
@@ -72,13 +55,13 @@ bool FindNoCaseCached(const std::string& folder, std::string_view component, std
     if (DIR* dir = opendir(folder.empty() ? "." : folder.c_str())) {
       while (dirent* entry = readdir(dir)) {
         std::string name(entry->d_name);
-        auto [slot, fresh] = names.try_emplace(AsciiLowered(name), name);
+        auto [slot, fresh] = names.try_emplace(AsciiLower(name), name);
         if (!fresh && name < slot->second) slot->second = name;
       }
       closedir(dir);
     }
   }
-  auto [slot, fresh] = names.try_emplace(AsciiLowered(component), std::string(component));
+  auto [slot, fresh] = names.try_emplace(AsciiLower(component), std::string(component));
   // A name remembered as handed out keeps later variants of it on the same spelling.
   if (fresh || slot->second == component) return false;
   *found = slot->second;

@@ -1,9 +1,9 @@
 #include "platform/files.h"
 
+#include "common/Ascii.h"
+
 namespace platform {
 namespace {
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Iterative glob with single-star backtracking: linear in practice and never recursive, so a
 // hostile pattern or name cannot blow the stack.

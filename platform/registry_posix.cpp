@@ -11,19 +11,12 @@
 #include <cstring>
 #include <sstream>
 
+#include "common/Ascii.h"
+
 namespace platform {
 namespace {
 
 const char kHeader[] = "REGEDIT4";
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) { return a.size() == b.size() && Lower(a) == Lower(b); }
 
 void MakeParentFolders(const std::string& path) {
   for (size_t pos = path.find('/', 1); pos != std::string::npos; pos = path.find('/', pos + 1))
@@ -293,7 +286,7 @@ KeyContents CollectKey(std::string_view text, std::string_view header) {
   ForEachLine(text, [&](std::string_view line) {
     std::string_view section;
     if (IsSectionLine(line, section)) {
-      inKey = EqualsNoCase(section, header);
+      inKey = AsciiEqualNoCase(section, header);
       key.found = key.found || inKey;
       return;
     }
@@ -302,7 +295,7 @@ KeyContents CollectKey(std::string_view text, std::string_view header) {
     KeyValue value;
     if (!regfile::ParseValueLine(line, name, value.type, value.data)) return;
     value.line = std::string(line);
-    auto [it, isNew] = key.values.insert_or_assign(Lower(name), std::move(value));
+    auto [it, isNew] = key.values.insert_or_assign(AsciiLower(name), std::move(value));
     if (isNew) key.order.push_back(it->first);
   });
   return key;
@@ -335,7 +328,7 @@ std::string RewriteWithKey(std::string_view text, std::string_view header, const
     if (IsSectionLine(line, section)) {
       if (where == Where::kFirst) writeRest();
       releaseBlanks();
-      if (!EqualsNoCase(section, header)) {
+      if (!AsciiEqualNoCase(section, header)) {
         where = Where::kOther;
       } else {
         where = firstSeen ? Where::kLater : Where::kFirst;
@@ -354,7 +347,7 @@ std::string RewriteWithKey(std::string_view text, std::string_view header, const
     uint32_t type;
     std::vector<uint8_t> data;
     if (where == Where::kFirst && regfile::ParseValueLine(line, name, type, data)) {
-      std::string lower = Lower(name);
+      std::string lower = AsciiLower(name);
       if (written[lower]) return;
       written[lower] = true;
       releaseBlanks();
@@ -425,7 +418,7 @@ bool RegistryKey::Open(std::string_view subKey, bool create) {
 
 bool RegistryKey::QueryValue(std::string_view name, std::vector<uint8_t>& data, uint32_t* type) const {
   if (!m_open) return false;
-  auto it = m_values.find(Lower(name));
+  auto it = m_values.find(AsciiLower(name));
   if (it == m_values.end()) return false;
   data = it->second.data;
   if (type) *type = it->second.type;
@@ -460,12 +453,12 @@ bool RegistryKey::SetValue(std::string_view name, uint32_t type, const void* dat
   std::vector<uint8_t> bytes;
   if (!keyOnly) {
     bytes.assign(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-    std::string lower = Lower(name);
+    std::string lower = AsciiLower(name);
     if (!key.values.count(lower)) key.order.push_back(lower);
     key.values[lower] = KeyValue{regfile::FormatValueLine(name, type, bytes), type, bytes};
   }
   if (!WriteFileAtomically(path, RewriteWithKey(text, header, key))) return false;
-  if (!keyOnly) m_values[Lower(name)] = Value{type, bytes};
+  if (!keyOnly) m_values[AsciiLower(name)] = Value{type, bytes};
   return true;
 }
 
