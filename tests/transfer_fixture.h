@@ -92,7 +92,7 @@ class TransferTest : public ::testing::Test {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
 
-  TempFolder m_folder;
+  TempDir m_folder{"tarvo-transfer"};
   std::string m_game;
   std::string m_registry;
   std::string m_savedDirectory;

@@ -26,12 +26,6 @@ extern char** environ;
 
 namespace {
 
-std::string MakeTempFolder() {
-  std::string pattern = (fs::temp_directory_path() / "tarvo-ftp-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
 // Reads "PORT <n>" from the server's standard output, or fails after `timeoutMs`.
 int ReadPortLine(int fd, int timeoutMs) {
   std::string line;
@@ -56,25 +50,12 @@ int ReadPortLine(int fd, int timeoutMs) {
 
 }  // namespace
 
-TempFolder::TempFolder() : m_path(MakeTempFolder()) {}
-
-TempFolder::~TempFolder() {
-  std::error_code ec;
-  // Tests leave read-only files behind on purpose; give the owner back write access first.
-  for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
-  fs::remove_all(m_path, ec);
-}
-
 FtpServer::FtpServer() : FtpServer(Options{}) {}
 
 FtpServer::FtpServer(Options options) {
-  m_tempFolder = MakeTempFolder();
-  m_root = options.root.empty() ? m_tempFolder + "/root" : options.root;
+  m_root = options.root.empty() ? m_temp / "root" : options.root;
   fs::create_directories(m_root);
-  m_logPath = m_tempFolder + "/server.log";
+  m_logPath = m_temp / "server.log";
 
   std::vector<std::string> args = {"/usr/bin/python3", TARVO_SOURCE_DIR "/tests/support/ftp_server.py",
                                    "--root", m_root, "--log", m_logPath};
@@ -132,11 +113,6 @@ void FtpServer::Stop() {
     while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
     }
     m_pid = -1;
-  }
-  if (!m_tempFolder.empty()) {
-    std::error_code ec;
-    fs::remove_all(m_tempFolder, ec);
-    m_tempFolder.clear();
   }
 }
 

@@ -9,6 +9,8 @@
 #include <vector>
 #include <sys/types.h>
 
+#include "support/TempDir.h"
+
 class FtpServer {
  public:
   struct Options {
@@ -57,20 +59,7 @@ class FtpServer {
   void Stop();
   std::string m_root;
   std::string m_logPath;
-  std::string m_tempFolder;  // removed by the destructor
+  TempDir m_temp{"tarvo-ftp"};  // the log, and the root unless one is given
   pid_t m_pid = -1;
   int m_port = 0;
-};
-
-// A directory under /tmp removed (with its contents) when the object goes away.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& Path() const { return m_path; }
-
- private:
-  std::string m_path;
 };
