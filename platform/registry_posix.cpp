@@ -150,11 +150,26 @@ std::string Quote(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// The client makes the game folder current long before it is done with the registry, so a relative
+// path from the environment is taken against the folder the client was started in, once and for all.
+const std::string g_startFolder = [] {
+  char buf[4096];
+  return getcwd(buf, sizeof buf) ? std::string(buf) : std::string("/");
+}();
+
+std::string FromStartFolder(std::string path) {
+  return !path.empty() && path[0] == '/' ? path : g_startFolder + "/" + path;
+}
+
+}  // namespace
+
 std::string RegistryFilePath() {
-  if (const char* p = std::getenv("TARVO_REGISTRY"); p && *p) return p;
-  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/tarvo/registry.reg";
+  if (const char* p = std::getenv("TARVO_REGISTRY"); p && *p) return FromStartFolder(p);
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return FromStartFolder(std::string(x) + "/tarvo/registry.reg");
   const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.config/tarvo/registry.reg";
+  return FromStartFolder(std::string(home && *home ? home : ".") + "/.config/tarvo/registry.reg");
 }
 
 namespace regfile {

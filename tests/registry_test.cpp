@@ -188,3 +188,17 @@ TEST_F(RegistryTest, ALinkedFileIsUpdatedWhereItPoints) {
   EXPECT_NE(ReadTextFile(m_dir / "real.reg").find("\"Version2\"=dword:40100000"), std::string::npos);
   EXPECT_EQ(h.Dlg().ReadRegFloat("Version2"), 2.25f);
 }
+
+TEST(RegistryPath, ARelativeFileIsTakenFromTheFolderTheClientStartedIn) {
+  char start[4096];
+  ASSERT_NE(getcwd(start, sizeof start), nullptr);
+  setenv("TARVO_REGISTRY", "tarvo.reg", 1);
+  const std::string before = platform::RegistryFilePath();
+  ASSERT_EQ(chdir("/"), 0);  // the client makes the game folder current early on
+  EXPECT_EQ(platform::RegistryFilePath(), before);
+  EXPECT_EQ(before, std::string(start) + "/tarvo.reg");
+  ASSERT_EQ(chdir(start), 0);
+  setenv("TARVO_REGISTRY", "/abs/tarvo.reg", 1);
+  EXPECT_EQ(platform::RegistryFilePath(), "/abs/tarvo.reg");
+  unsetenv("TARVO_REGISTRY");
+}
