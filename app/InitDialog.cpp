@@ -4,6 +4,7 @@
 
 #include "app/DesktopScan.h"
 #include "app/PatchClientDlg.h"
+#include "res/Resources.h"
 
 namespace {
 const char* const kDefaultNoticeUrl = "http://www.tarvo.com/gameweb/notice.php";
@@ -20,6 +21,15 @@ bool CPatchClientDlg::OnInitDialog() {
     FindNoticeWindowsProc(window, *this);
   }
   m_gameServers.clear();
+  // Blue 255 is the buttons' transparent colour; the shipped strips do not use it.
+  const COLORREF key = RGB(0, 0, 255);
+  m_btnStart.LoadBitmaps(IDB_START, key);
+  m_btnStart.SetToolTipText("开始游戏");
+  m_btnStart.SetButtonCursor(IDC_HANDCURSOR);
+  m_btnCancel.LoadBitmaps(IDB_CANCEL, key);
+  m_btnCancel.SetToolTipText("取消");
+  m_bmpBackground.Load(IDB_BACKGROUND);
+  m_view.SetBackground(std::make_shared<const CSkinBitmap>(m_bmpBackground));
   m_btnStart.DisableButton();
   for (int bar : {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS}) {
     m_view.SetBarRange(bar, 0, 1000);

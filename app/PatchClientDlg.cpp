@@ -9,6 +9,8 @@ namespace {
 constexpr uint32_t WM_INITDIALOG = 0x0110;
 const char* const kWindowCaption = "Tarvo补丁更新程序";
 constexpr uint32_t kCancelGraceMs = 500;  // how long the normal end may take after a Cancel
+// Message boxes carry the application's name, as the framework's message boxes do.
+const char* const kAppTitle = "TarvoPatchClient";
 }  // namespace
 
 CPatchClientDlg::CPatchClientDlg(IFrontEnd* frontEnd)
@@ -17,8 +19,8 @@ CPatchClientDlg::CPatchClientDlg(IFrontEnd* frontEnd)
       m_loop([this](uint32_t message, WPARAM wParam, LPARAM lParam) { return WindowProc(message, wParam, lParam); }) {
   // Set here rather than only at initialisation so that every operation can reach the registry.
   m_strRegKey = "SOFTWARE\\Brix\\Tarvo";
-  m_btnStart.Bind(&m_view, IDC_START);
-  m_btnCancel.Bind(&m_view, IDCANCEL);
+  m_btnStart.Bind(&m_view, IDC_START, ControlRect(IDC_START));
+  m_btnCancel.Bind(&m_view, IDCANCEL, ControlRect(IDCANCEL));
   m_view.SetWindowText(0, kWindowCaption);
   m_view.SetWindowText(IDC_START, "Start");
   m_view.SetWindowText(IDCANCEL, "Cancel");
@@ -98,7 +100,7 @@ void CPatchClientDlg::PostQuitMessage() { m_loop.PostQuitMessage(); }
 int CPatchClientDlg::MessageBox(const std::string& text, unsigned flags) {
   // Work cut short by a Cancel fails on its way out; the user asked for the end, not for its reasons.
   if (!m_pFrontEnd || CancelRequested()) return IDOK;
-  return m_pFrontEnd->MessageBox(text, kWindowCaption, flags);
+  return m_pFrontEnd->MessageBox(text, kAppTitle, flags);
 }
 
 void CPatchClientDlg::SetDlgItemText(int id, const std::string& text) { m_view.SetLabel(id, text); }

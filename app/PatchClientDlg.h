@@ -19,6 +19,7 @@
 #include "app/ViewModel.h"
 #include "music/MusicHeader.h"
 #include "platform/desktop_windows.h"
+#include "skin/SkinBitmap.h"
 #include "skin/SkinButton.h"
 
 class CFtpConnection;
@@ -150,6 +151,7 @@ class CPatchClientDlg {
   std::unique_ptr<PatchFileList> m_pPatchList;
   CSkinButton m_btnStart;
   CSkinButton m_btnCancel;
+  CSkinBitmap m_bmpBackground;
 
   // ---- members: session (written on the user-interface thread before worker thread 1 starts) ----
   std::vector<ServerEntry> m_servers;

@@ -95,3 +95,30 @@ void CViewModel::SetListener(Listener listener) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_listener = std::move(listener);
 }
+
+void CViewModel::SetButtonSkin(int id, const CButtonSkin& skin) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_buttonSkins[id] = skin;
+  }
+  Changed(id);
+}
+
+CButtonSkin CViewModel::GetButtonSkin(int id) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_buttonSkins.find(id);
+  return it == m_buttonSkins.end() ? CButtonSkin() : it->second;
+}
+
+void CViewModel::SetBackground(std::shared_ptr<const CSkinBitmap> picture) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_background = std::move(picture);
+  }
+  Changed(kBackgroundId);
+}
+
+std::shared_ptr<const CSkinBitmap> CViewModel::GetBackground() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_background;
+}

@@ -6,8 +6,22 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+
+#include "app/DialogLayout.h"
+#include "skin/SkinBitmap.h"
+
+// What a skinned button shows, as the window set it up: its strip, key colour, tooltip, cursor
+// and place. Set once while the window initialises; front ends draw from it.
+struct CButtonSkin {
+  std::shared_ptr<const CSkinBitmap> strip;
+  COLORREF key = 0;
+  std::string toolTip;
+  int cursorId = 0;  // a cursor resource; 0 for the default arrow
+  RECT rect;         // in client pixels
+};
 
 class CViewModel {
  public:
@@ -29,6 +43,12 @@ class CViewModel {
   void SetNoticeUrl(const std::string& url) { SetWindowText(kNoticeId, url); }
   std::string GetNoticeUrl() const { return GetWindowText(kNoticeId); }
   static constexpr int kNoticeId = 1000;
+  // The skin: the buttons' pictures and the background, published for the front ends' threads.
+  void SetButtonSkin(int id, const CButtonSkin& skin);
+  CButtonSkin GetButtonSkin(int id) const;
+  void SetBackground(std::shared_ptr<const CSkinBitmap> picture);
+  std::shared_ptr<const CSkinBitmap> GetBackground() const;
+  static constexpr int kBackgroundId = 141;
   // Raised each time anything changes; front ends compare it to skip idle repaints.
   uint64_t ChangeCount() const;
 
@@ -43,6 +63,8 @@ class CViewModel {
     int low = 0, high = 100, pos = 0;
   };
   std::map<int, Bar> m_bars;
+  std::map<int, CButtonSkin> m_buttonSkins;
+  std::shared_ptr<const CSkinBitmap> m_background;
   bool m_startEnabled = false;
   uint64_t m_changes = 0;
   Listener m_listener;

@@ -1,16 +1,47 @@
 // Entry point: picks the front end, runs the client, and ends the process with its exit functions.
+//
+// TARVO_UI=gui or console forces a front end; unset, the window is used when there is a display for
+// it. A window that cannot open falls back to the console with one line on standard error.
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
 #include "app/PatchClientApp.h"
 #include "platform/process.h"
+#include "ui/WindowFrontEnd.h"
 #include "ui/console/ConsoleFrontEnd.h"
+
+namespace {
+
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+bool WantWindow() {
+  const char* ui = std::getenv("TARVO_UI");
+  std::string choice = ui ? ui : "";
+  if (choice == "console") return false;
+  if (choice == "gui") return true;
+  return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Before any thread exists, so that only the front end ever receives a Cancel signal.
   ConsoleFrontEnd::BlockCancelSignals();
+  const std::string commandLine = CommandLineFromArgs(argc, argv);
+  auto runClient = [&commandLine](IFrontEnd& frontEnd) {
+    CPatchClientApp app(frontEnd, commandLine);
+    app.InitInstance();
+  };
+  if (WantWindow()) {
+    std::string whyNot;
+    if (RunClientInWindow(argc, argv, runClient, whyNot)) platform::ExitProcess(0);
+    std::fprintf(stderr, "TarvoPatchClient: no window (%s); using the console\n", whyNot.c_str());
+  }
   ConsoleFrontEnd console;
-  CPatchClientApp app(console, CommandLineFromArgs(argc, argv));
-  app.InitInstance();
+  runClient(console);
   platform::ExitProcess(0);
 }

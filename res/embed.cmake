@@ -1,0 +1,22 @@
+# Writes the client's resources as C++ arrays: cmake -DOUT=file.cpp -DRES_DIR=res -P embed.cmake
+# Each entry of RESOURCES is kind:id:file (kind 2 bitmap, 3 icon, 1 cursor, as the resource types).
+set(RESOURCES "2:141:background_141.bmp" "2:142:start_142.bmp" "2:143:cancel_143.bmp"
+              "1:144:hand_144.cur" "3:128:tarvo_128.ico")
+set(body "// Generated from the files in res/ by res/embed.cmake; do not edit.\n#include \"res/Resources.h\"\n\nnamespace {\n")
+set(table "")
+foreach(entry ${RESOURCES})
+  string(REPLACE ":" ";" parts "${entry}")
+  list(GET parts 0 kind)
+  list(GET parts 1 id)
+  list(GET parts 2 file)
+  file(READ "${RES_DIR}/${file}" hex HEX)
+  file(SIZE "${RES_DIR}/${file}" size)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
+  string(APPEND body "const unsigned char kRes${kind}_${id}[] = {\n${bytes}};\n")
+  string(APPEND table "    {${kind}, ${id}, kRes${kind}_${id}, ${size}},\n")
+endforeach()
+string(APPEND body "}  // namespace\n\nconst ResourceEntry* ResourceTable(size_t& count) {\n  static const ResourceEntry table[] = {\n${table}  };\n  count = sizeof table / sizeof table[0];\n  return table;\n}\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUT}.tmp")

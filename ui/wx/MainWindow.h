@@ -1,0 +1,53 @@
+// The client's window: the background picture, the status labels and bars drawn in the system's
+// colours over it, the two skinned buttons, and the notice page. It only draws the hub's view model
+// and turns the player's actions into the commands it is given.
+#pragma once
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include <wx/bitmap.h>
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+class CPatchClientDlg;
+class CSkinBitmap;
+class SkinButtonWindow;
+class wxWebView;
+
+class MainWindow : public wxFrame {
+ public:
+  struct Commands {
+    std::function<void()> start;   // Start was clicked or activated while unlocked
+    std::function<void()> cancel;  // Cancel, Escape or the window's close button
+  };
+  MainWindow(CPatchClientDlg& dlg, Commands commands);
+
+  // The view model changed (any thread): the window repaints at most about 30 times a second.
+  void ViewChanged(int controlId);
+
+ private:
+  void ApplyChanges();
+  void PaintCanvas();
+  void ShowAbout();
+  void OnContextMenu(wxContextMenuEvent& event);
+  void OnCharHook(wxKeyEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void CreateButtons();
+  void CreateNotice(const std::string& url);
+
+  CPatchClientDlg& m_dlg;
+  Commands m_commands;
+  wxWindow* m_canvas = nullptr;
+  SkinButtonWindow* m_start = nullptr;
+  SkinButtonWindow* m_cancel = nullptr;
+  wxWebView* m_notice = nullptr;
+  bool m_bNoticeStarted = false;
+  std::shared_ptr<const CSkinBitmap> m_background;
+  wxBitmap m_backgroundBitmap;
+  // Ids changed since the last repaint, one bit each (see the .cpp); set from any thread.
+  std::atomic<unsigned> m_changed{0};
+  std::atomic<bool> m_applyQueued{false};
+  wxTimer m_throttle;
+  wxLongLong m_lastApplyMs = 0;
+};

@@ -1,0 +1,160 @@
+#include "ui/wx/WxFrontEnd.h"
+
+#include <signal.h>
+
+#include <future>
+#include <thread>
+
+#include <wx/app.h>
+#include <wx/init.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+#include <wx/utils.h>
+
+#include "app/PatchClientDlg.h"
+#include "ui/WindowFrontEnd.h"
+#include "ui/wx/MainWindow.h"
+
+namespace {
+
+class TarvoApp : public wxApp {
+ public:
+  // The client's arguments are the launcher's, not the toolkit's: nothing is parsed here.
+  bool OnInit() override { return true; }
+};
+
+void SetDefaultEnv(const char* name, const char* value) {
+  if (!wxGetEnv(name, nullptr)) wxSetEnv(name, value);
+}
+
+// The window must open on a bare X server as root: without a session or accessibility bus, without
+// a compositor or GPU, and without the web page's sandbox, which refuses to run as root.
+void PrepareToolkitEnvironment() {
+  SetDefaultEnv("NO_AT_BRIDGE", "1");
+  SetDefaultEnv("GTK_A11Y", "none");
+  if (wxGetEnv("DISPLAY", nullptr)) SetDefaultEnv("GDK_BACKEND", "x11");
+  SetDefaultEnv("WEBKIT_DISABLE_COMPOSITING_MODE", "1");
+  SetDefaultEnv("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+  if (wxGetUserId() == "root") SetDefaultEnv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1");
+}
+
+long IconStyle(unsigned flags) {
+  switch (flags & 0xF0) {
+    case MB_ICONSTOP:
+      return wxICON_ERROR;
+    case MB_ICONEXCLAMATION:
+      return wxICON_EXCLAMATION;
+    case MB_ICONINFORMATION:
+      return wxICON_INFORMATION;
+    default:
+      return wxICON_NONE;
+  }
+}
+
+}  // namespace
+
+int WxFrontEnd::ShowBox(const std::string& text, const std::string& caption, unsigned flags) {
+  wxMessageDialog box(m_pWindow, wxString::FromUTF8(text), wxString::FromUTF8(caption), wxOK | IconStyle(flags));
+  box.ShowModal();
+  return IDOK;
+}
+
+int WxFrontEnd::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+  if (wxThread::IsMain()) return ShowBox(text, caption, flags);
+  std::promise<int> answer;
+  std::future<int> result = answer.get_future();
+  wxTheApp->CallAfter([&] { answer.set_value(ShowBox(text, caption, flags)); });
+  return result.get();
+}
+
+void WxFrontEnd::PressCancel() {
+  if (CPatchClientDlg* dlg = m_pRunning.load()) dlg->PostMessage(WM_COMMAND, IDCANCEL, 0);
+}
+
+void WxFrontEnd::Attach(CPatchClientDlg& dlg) {
+  m_pDlg = &dlg;
+  m_pRunning = &dlg;
+  dlg.View().SetListener([this](int id) {
+    std::lock_guard<std::mutex> lock(m_windowMutex);
+    if (m_pListenedWindow) m_pListenedWindow->ViewChanged(id);
+  });
+  wxTheApp->CallAfter([this] {
+    CPatchClientDlg& d = *m_pDlg;
+    MainWindow::Commands commands;
+    // Start is offered only while unlocked; the dialog checks the lock again when it handles it.
+    commands.start = [&d] {
+      if (d.View().IsStartEnabled()) d.PostMessage(WM_COMMAND, IDC_START, 0);
+    };
+    commands.cancel = [&d] { d.PostMessage(WM_COMMAND, IDCANCEL, 0); };
+    m_pWindow = new MainWindow(d, std::move(commands));
+    {
+      std::lock_guard<std::mutex> lock(m_windowMutex);
+      m_pListenedWindow = m_pWindow;
+    }
+    m_pWindow->Show();
+    m_pWindow->Raise();
+  });
+}
+
+void WxFrontEnd::Detach() {
+  if (!m_pDlg) return;
+  m_pRunning = nullptr;
+  m_pDlg->View().SetListener(nullptr);
+  {
+    std::lock_guard<std::mutex> lock(m_windowMutex);
+    m_pListenedWindow = nullptr;
+  }
+  wxTheApp->CallAfter([this] {
+    if (m_pWindow) m_pWindow->Destroy();
+    m_pWindow = nullptr;
+  });
+}
+
+namespace {
+
+// SIGINT and SIGTERM are blocked in every thread (see main); here they press Cancel.
+void WatchCancelSignals(WxFrontEnd& frontEnd) {
+  std::thread([&frontEnd] {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&set, &sig) != 0) return;
+      frontEnd.PressCancel();
+    }
+  }).detach();
+}
+
+}  // namespace
+
+bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& runClient, std::string& whyNot) {
+  PrepareToolkitEnvironment();
+  static char* toolkitArgv[] = {argv[0], nullptr};
+  int toolkitArgc = 1;
+  wxApp::SetInstance(new TarvoApp);
+  {
+    wxLogNull quiet;  // the reason is reported once, below
+    if (!wxEntryStart(toolkitArgc, toolkitArgv)) {
+      wxString display;
+      wxGetEnv("DISPLAY", &display);
+      whyNot = "the display \"" + std::string(display.utf8_str()) + "\" cannot be opened";
+      return false;
+    }
+  }
+  if (!wxTheApp || !wxTheApp->CallOnInit()) {
+    whyNot = "the toolkit did not start";
+    return false;
+  }
+  wxTheApp->SetExitOnFrameDelete(false);
+  static WxFrontEnd frontEnd;
+  WatchCancelSignals(frontEnd);
+  std::thread client([&] {
+    runClient(frontEnd);
+    wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
+  });
+  wxTheApp->OnRun();
+  client.join();
+  return true;
+}
