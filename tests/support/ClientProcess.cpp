@@ -63,6 +63,9 @@ bool ClientProcess::Start(const std::vector<std::string>& args, const std::map<s
     dup2(out, 1);
     dup2(err, 2);
     setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+    // No test opens a window unless it names a display itself.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
     for (auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
     if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
     sigset_t none;

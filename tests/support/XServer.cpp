@@ -1,0 +1,196 @@
+#include "support/XServer.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+Display* Dpy(void* x) { return static_cast<Display*>(x); }
+
+std::string WindowTitle(Display* dpy, Window w) {
+  Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
+  Atom netName = XInternAtom(dpy, "_NET_WM_NAME", False);
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char* data = nullptr;
+  std::string title;
+  if (XGetWindowProperty(dpy, w, netName, 0, 1024, False, utf8, &type, &format, &items, &after, &data) == Success &&
+      data && type == utf8) {
+    title.assign(reinterpret_cast<char*>(data), items);
+  }
+  if (data) XFree(data);
+  if (title.empty()) {
+    char* name = nullptr;
+    if (XFetchName(dpy, w, &name) && name) title = name;
+    if (name) XFree(name);
+  }
+  return title;
+}
+
+void PutBe32(std::string& out, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
+}
+
+void PngChunk(std::string& out, const char* type, const std::string& data) {
+  PutBe32(out, static_cast<uint32_t>(data.size()));
+  std::string body = std::string(type, 4) + data;
+  out += body;
+  PutBe32(out, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+}
+
+}  // namespace
+
+XServer::XServer() {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  m_pid = fork();
+  if (m_pid == 0) {
+    close(fds[0]);
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset",
+           static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string number;
+  pollfd p{fds[0], POLLIN, 0};
+  char c;
+  // Xvfb writes the display number it took once it accepts connections.
+  while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
+  close(fds[0]);
+  if (number.empty()) return;
+  m_display = ":" + number;
+  m_x = XOpenDisplay(m_display.c_str());
+  if (!m_x) m_display.clear();
+}
+
+XServer::~XServer() {
+  if (m_x) XCloseDisplay(Dpy(m_x));
+  if (m_pid > 0) {
+    kill(m_pid, SIGTERM);
+    waitpid(m_pid, nullptr, 0);
+  }
+}
+
+std::vector<unsigned long> XServer::WindowsTitled(const std::string& title) const {
+  std::vector<unsigned long> found;
+  if (!m_x) return found;
+  ::Display* dpy = Dpy(m_x);
+  Window root, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) return found;
+  for (unsigned int i = 0; i < count; ++i) {
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(dpy, children[i], &attributes) || attributes.map_state != IsViewable) continue;
+    if (WindowTitle(dpy, children[i]) == title) found.push_back(children[i]);
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+unsigned long XServer::WaitForWindow(const std::string& title, int ms) const {
+  unsigned long window = 0;
+  WaitUntil(
+      [&] {
+        auto all = WindowsTitled(title);
+        window = all.empty() ? 0 : all.back();
+        return window != 0;
+      },
+      ms);
+  return window;
+}
+
+bool XServer::WaitForNoWindow(const std::string& title, int ms) const {
+  return WaitUntil([&] { return WindowsTitled(title).empty(); }, ms);
+}
+
+XServer::Rect XServer::Geometry(unsigned long window) const {
+  Rect rect;
+  if (!m_x) return rect;
+  ::Display* dpy = Dpy(m_x);
+  XWindowAttributes attributes;
+  if (!XGetWindowAttributes(dpy, window, &attributes)) return rect;
+  Window child;
+  XTranslateCoordinates(dpy, window, DefaultRootWindow(dpy), 0, 0, &rect.x, &rect.y, &child);
+  rect.width = attributes.width;
+  rect.height = attributes.height;
+  return rect;
+}
+
+XServer::Rect XServer::Screen() const {
+  Rect rect;
+  if (m_x) {
+    rect.width = DisplayWidth(Dpy(m_x), 0);
+    rect.height = DisplayHeight(Dpy(m_x), 0);
+  }
+  return rect;
+}
+
+XServer::Image XServer::Grab(const Rect& rect) const {
+  Image image;
+  if (!m_x || rect.width <= 0 || rect.height <= 0) return image;
+  ::Display* dpy = Dpy(m_x);
+  XImage* x = XGetImage(dpy, DefaultRootWindow(dpy), rect.x, rect.y, static_cast<unsigned>(rect.width),
+                        static_cast<unsigned>(rect.height), AllPlanes, ZPixmap);
+  if (!x) return image;
+  image.width = rect.width;
+  image.height = rect.height;
+  image.pixels.resize(size_t(rect.width) * size_t(rect.height));
+  for (int y = 0; y < rect.height; ++y)
+    for (int px = 0; px < rect.width; ++px)
+      image.pixels[size_t(y) * size_t(rect.width) + size_t(px)] = static_cast<uint32_t>(XGetPixel(x, px, y) & 0xFFFFFF);
+  XDestroyImage(x);
+  return image;
+}
+
+bool XServer::SavePng(const Image& image, const std::string& path) {
+  std::string raw;
+  for (int y = 0; y < image.height; ++y) {
+    raw.push_back(0);  // no filter
+    for (int x = 0; x < image.width; ++x) {
+      uint32_t p = image.At(x, y);
+      raw.push_back(static_cast<char>(p >> 16));
+      raw.push_back(static_cast<char>(p >> 8));
+      raw.push_back(static_cast<char>(p));
+    }
+  }
+  uLongf packedSize = compressBound(raw.size());
+  std::string packed(packedSize, '\0');
+  if (compress(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(raw.data()),
+               raw.size()) != Z_OK)
+    return false;
+  packed.resize(packedSize);
+  std::string header;
+  PutBe32(header, static_cast<uint32_t>(image.width));
+  PutBe32(header, static_cast<uint32_t>(image.height));
+  header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bits, RGB
+  std::string png = "\x89PNG\r\n\x1a\n";
+  PngChunk(png, "IHDR", header);
+  PngChunk(png, "IDAT", packed);
+  PngChunk(png, "IEND", "");
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+bool XServer::Xdotool(const std::string& args) const {
+  std::string command = "DISPLAY=" + m_display + " xdotool " + args + " > /dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
