@@ -68,7 +68,7 @@ int WxFrontEnd::MessageBox(const std::string& text, const std::string& caption, 
 }
 
 void WxFrontEnd::PressCancel() {
-  if (CPatchClientDlg* dlg = m_pRunning.load()) dlg->PostMessage(WM_COMMAND, IDCANCEL, 0);
+  if (CPatchClientDlg* dlg = m_pRunning.load()) dlg->RequestCancel();
 }
 
 void WxFrontEnd::Attach(CPatchClientDlg& dlg) {
@@ -85,7 +85,7 @@ void WxFrontEnd::Attach(CPatchClientDlg& dlg) {
     commands.start = [&d] {
       if (d.View().IsStartEnabled()) d.PostMessage(WM_COMMAND, IDC_START, 0);
     };
-    commands.cancel = [&d] { d.PostMessage(WM_COMMAND, IDCANCEL, 0); };
+    commands.cancel = [&d] { d.RequestCancel(); };
     m_pWindow = new MainWindow(d, std::move(commands));
     {
       std::lock_guard<std::mutex> lock(m_windowMutex);

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# What the window costs a patch: one 512 MiB launcher fetch from a local FTP server, run by the client
+# with its window (under a private Xvfb) and in the console, alternately. Prints each pair and the
+# median ratio window/console. The target is 1.02 at most: the window must not slow the patch.
+#
+#   bench/gui_overhead.sh [runs] [MiB]        (default 5 runs of each, 512 MiB)
+# Environment: TARVO_BUILD_DIR (default build).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+runs="${1:-5}"
+mib="${2:-512}"
+build="${TARVO_BUILD_DIR:-build}"
+case "$build" in /*) client="$build/TarvoPatchClient" ;; *) client="$repo/$build/TarvoPatchClient" ;; esac
+[ -x "$client" ] || { echo "build the client first: cmake --build $build" >&2; exit 1; }
+
+# The downloads land in memory when it can hold them, so the disk's write-back does not drown the
+# difference measured.
+base=/tmp
+[ -d /dev/shm ] && base=/dev/shm
+work=$(mktemp -d "$base/tarvo-gui-bench-XXXXXX")
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+world="$work/world"
+# Only the launcher is behind: the run fetches it and ends.
+/usr/bin/python3 tools/make_demo_world.py --out "$world" --server-versions 1.1,1.0,1.0,1.0 >/dev/null
+launcher=$(find "$world/ftp" -name Tarvo.exe | head -1)
+head -c $((mib * 1048576)) /dev/urandom > "$launcher"
+cp "$world/registry.reg" "$world/registry.pristine"
+
+/usr/bin/python3 tests/support/ftp_server.py --root "$world/ftp" --log /dev/null > "$work/ftp.out" 2>&1 &
+pids+=($!)
+/usr/bin/python3 tools/patch_server.py "$world/patch_server.json" > "$work/patch.out" 2>&1 &
+pids+=($!)
+exec 3> "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do
+  grep -q '^PORT ' "$work/ftp.out" && [ -s "$world/patch_server.port" ] && [ -s "$work/display" ] && break
+  sleep 0.1
+done
+display=":$(head -1 "$work/display")"
+ftp_port=$(sed -n 's/^PORT //p' "$work/ftp.out")
+patch_port=$(cat "$world/patch_server.port")
+echo "launcher of $mib MiB; FTP port $ftp_port; window on $display"
+
+now() { date +%s.%N; }
+
+# One run in the given front end; the client ends by itself once the launcher is in.
+run_client() {
+  cp "$world/registry.pristine" "$world/registry.reg"
+  rm -f "$world/game/Tarvo.exe"
+  sync
+  local t0 t1
+  t0=$(now)
+  TARVO_REGISTRY="$world/registry.reg" TARVO_FTP_PORT="$ftp_port" TARVO_UI="$1" DISPLAY="$display" \
+    TARVO_NOTICE_URL=about:blank "$client" 1 127.0.0.1 "$patch_port" < /dev/null > "$work/client.out" 2>&1
+  t1=$(now)
+  if [ "$(stat -c %s "$world/game/Tarvo.exe" 2>/dev/null || echo 0)" -ne $((mib * 1048576)) ]; then
+    echo "the $1 run did not fetch the launcher:" >&2
+    cat "$work/client.out" >&2
+    exit 1
+  fi
+  awk "BEGIN { print $t1 - $t0 }"
+}
+
+ratios=()
+for i in $(seq "$runs"); do
+  if [ $((i % 2)) = 1 ]; then g=$(run_client gui); c=$(run_client console)
+  else c=$(run_client console); g=$(run_client gui); fi
+  r=$(awk "BEGIN { print $g / $c }")
+  ratios+=("$r")
+  printf 'run %d: window %.2f s, console %.2f s, ratio %.3f\n' "$i" "$g" "$c" "$r"
+done
+median=$(printf '%s\n' "${ratios[@]}" | sort -g | awk '{a[NR]=$1} END {if (NR % 2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}')
+printf 'median ratio window/console: %.3f\n' "$median"
