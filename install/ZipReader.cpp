@@ -8,7 +8,6 @@
 #include <new>
 
 #include "common/Bytes.h"
-#include "install/Crc32.h"
 #include "install/ZipFormat.h"
 
 namespace {
@@ -188,7 +187,7 @@ int CZipReader::CopyStored(uint64_t size, uint32_t crc, const Sink& sink) {
   for (uint64_t left = size; left > 0;) {
     size_t chunk = left < kInputChunk ? static_cast<size_t>(left) : kInputChunk;
     if (!ReadExact(m_pStream, buffer.get(), chunk)) return 1;
-    actual = UpdateCrc32(actual, buffer.get(), chunk);
+    actual = static_cast<uint32_t>(crc32(actual, buffer.get(), static_cast<uInt>(chunk)));
     if (!sink(buffer.get(), chunk)) return 1;
     left -= chunk;
   }
@@ -225,7 +224,7 @@ int CZipReader::Inflate(uint64_t compressedSize, uint64_t size, uint32_t crc, co
     size_t got = kOutputChunk - z.avail_out;
     if (got > size - produced) return 1;  // more data than the directory declares
     if (got > 0) {
-      actual = UpdateCrc32(actual, output.get(), got);
+      actual = static_cast<uint32_t>(crc32(actual, output.get(), static_cast<uInt>(got)));
       if (!sink(output.get(), got)) return 1;
       produced += got;
     }
