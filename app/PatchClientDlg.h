@@ -117,9 +117,10 @@ class CPatchClientDlg {
   LRESULT OnPatchList(WPARAM wParam, LPARAM lParam);
 
   // ---- transfer (transfer/) ----
-  // `maxBytes` bounds what the remote file may hold (a patch archive: its listed size).
+  // `maxBytes` bounds what the remote file may hold (a patch archive: its listed size). The
+  // transfer is broken off (and its file deleted) once `abandon` is set or Cancel is asked for.
   bool DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName,
-                    uint64_t maxBytes = UINT64_MAX);
+                    uint64_t maxBytes = UINT64_MAX, const std::atomic<bool>* abandon = nullptr);
   bool FetchLauncher();
   bool FetchAgentList();
   bool FetchPatchClient();

@@ -1,3 +1,4 @@
+#include <mutex>
 #include <string>
 
 #include "app/PatchClientDlg.h"
@@ -53,4 +54,9 @@ int CPatchClientDlg::MoveMusicFromTemp(const char* baseFolder, int deleteOthers)
   return 1;
 }
 
-void CPatchClientDlg::ClearPatchList() { m_pPatchList.reset(); }
+void CPatchClientDlg::ClearPatchList() {
+  // The patch worker's download and unpack threads may both fail at once.
+  static std::mutex releasing;
+  std::lock_guard<std::mutex> hold(releasing);
+  m_pPatchList.reset();
+}

@@ -1,8 +1,16 @@
 // The patch worker: one FTP connection for the whole pending list; per entry make its folder,
 // download, unpack, move music for music patches, delete the archive. Then record the new level.
+// The unpacking runs on a second thread, one archive behind the downloads, in the list's order.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
 #include <string>
 #include <strings.h>
+#include <thread>
 #include <vector>
 
 #include "app/GameFolder.h"
@@ -33,6 +41,156 @@ bool IsMusicPatch(const std::string& name) {
 // The user closed the window: the run is over and nothing more is installed.
 bool RunEnded(CPatchClientDlg& dlg) { return dlg.Loop().HasEnded(); }
 
+enum class Failure { kNone, kEnded, kFolder, kDownload, kUnpack, kMusicMove };
+
+struct Outcome {
+  Failure failure = Failure::kNone;
+  size_t entry = 0;  // the entry that failed
+};
+
+// What the downloading and the unpacking thread hand each other. The download of archive N+1
+// runs while archive N is unpacked, never further ahead, so at most two archives lie on disk.
+class Handoff {
+ public:
+  explicit Handoff(CPatchClientDlg& dlg) : m_dlg(dlg) {}
+
+  // Downloader: waits until archive `index` may start, that is, until every archive before the
+  // previous one has been applied. False when the unpacking failed or the run ended.
+  bool WaitToDownload(size_t index) {
+    return WaitFor([&] { return m_applied + 1 >= index; });
+  }
+  // Downloader: hands a complete archive over, once the one before it has been taken.
+  bool Hand(size_t index) {
+    if (!WaitFor([&] { return !m_ready.has_value(); })) return false;
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_ready = index;
+    m_changed.notify_all();
+    return true;
+  }
+  // Downloader: no more archives come.
+  void Finish() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_finished = true;
+    m_changed.notify_all();
+  }
+  // Unpacker: the next archive, or none when the downloads are over or the run ended.
+  std::optional<size_t> Take() {
+    if (!WaitFor([&] { return m_ready.has_value() || m_finished; })) return std::nullopt;
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::optional<size_t> index = m_ready;
+    m_ready.reset();
+    return index;
+  }
+  // Unpacker: archive `index` is in place and its file gone.
+  void Applied(size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_applied = index + 1;
+    m_changed.notify_all();
+  }
+  void Fail(Failure failure, size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_failure = Outcome{failure, index};
+    m_unpackFailed = true;
+    m_changed.notify_all();
+  }
+  // Set when the unpacking failed: the download in flight is given up.
+  const std::atomic<bool>& UnpackFailed() const { return m_unpackFailed; }
+  Outcome Failed() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_failure;
+  }
+  // An archive downloaded but never taken.
+  std::optional<size_t> Untaken() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_ready;
+  }
+
+ private:
+  // Waits until `ready` holds; false when the unpacking failed or the run ended meanwhile. The
+  // wait looks at the run now and then, as Cancel does not come through this handoff.
+  template <typename Ready>
+  bool WaitFor(Ready ready) {
+    std::unique_lock<std::mutex> hold(m_lock);
+    while (!ready()) {
+      if (m_unpackFailed || RunEnded(m_dlg)) return false;
+      m_changed.wait_for(hold, std::chrono::milliseconds(50));
+    }
+    return !m_unpackFailed;
+  }
+
+  CPatchClientDlg& m_dlg;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::optional<size_t> m_ready;
+  size_t m_applied = 0;
+  bool m_finished = false;
+  std::atomic<bool> m_unpackFailed{false};
+  Outcome m_failure;
+};
+
+// The process has one current folder, the game folder, and both threads name files relative to
+// it. Only the music move leaves it for a while; it waits until no download uses relative names.
+std::shared_mutex g_currentFolder;
+
+// The unpacking thread: applies the archives in the order they are handed over.
+void UnpackArchives(CPatchClientDlg& dlg, const std::vector<PatchFileEntry>& entries, const std::string& gameFolder,
+                    Handoff& handoff) {
+  while (std::optional<size_t> index = handoff.Take()) {
+    const std::string& name = entries[*index].m_strName;
+    if (!dlg.UnpackFile(name.c_str())) {
+      platform::DeleteFile(name);
+      handoff.Fail(Failure::kUnpack, *index);
+      return;
+    }
+    if (IsMusicPatch(name)) {
+      std::unique_lock<std::shared_mutex> alone(g_currentFolder);
+      if (!dlg.MoveMusicFromTemp(gameFolder.c_str(), 1)) {
+        platform::DeleteFile(name);
+        handoff.Fail(Failure::kMusicMove, *index);
+        return;
+      }
+    }
+    platform::DeleteFile(name);
+    handoff.Applied(*index);
+  }
+}
+
+// Downloads every archive on this thread while a second thread unpacks the one before.
+Outcome DownloadWhileUnpacking(CPatchClientDlg& dlg, CFtpConnection& connection,
+                               const std::vector<PatchFileEntry>& entries, const std::string& gameFolder) {
+  Handoff handoff(dlg);
+  std::thread unpacker(UnpackArchives, std::ref(dlg), std::cref(entries), std::cref(gameFolder), std::ref(handoff));
+  Outcome outcome;
+  for (size_t i = 0; i < entries.size() && outcome.failure == Failure::kNone; ++i) {
+    if (!handoff.WaitToDownload(i)) break;
+    const std::string& name = entries[i].m_strName;
+    // An archive larger than its listed size is not the one the list describes.
+    const uint64_t listedSize = entries[i].m_nSize > 0 ? static_cast<uint64_t>(entries[i].m_nSize) : 0;
+    {
+      std::shared_lock<std::shared_mutex> here(g_currentFolder);
+      if (!dlg.EnsureFileFolder(name)) {
+        outcome = Outcome{Failure::kFolder, i};
+      } else if (!dlg.DownloadFile(&connection, name.c_str(), nullptr, listedSize, &handoff.UnpackFailed())) {
+        outcome = Outcome{Failure::kDownload, i};
+      }
+    }
+    if (outcome.failure == Failure::kNone && !handoff.Hand(i)) {
+      platform::DeleteFile(name);  // complete, but it will never be unpacked
+      break;
+    }
+  }
+  handoff.Finish();
+  unpacker.join();
+
+  // The earlier archive's failure comes first: it is what the player would have met in order.
+  if (handoff.UnpackFailed()) {
+    if (std::optional<size_t> untaken = handoff.Untaken()) platform::DeleteFile(entries[*untaken].m_strName);
+    return handoff.Failed();
+  }
+  if (outcome.failure == Failure::kNone && RunEnded(dlg)) outcome.failure = Failure::kEnded;
+  return outcome;
+}
+
 }  // namespace
 
 unsigned PatchThread(void* pParam) {
@@ -62,40 +220,31 @@ unsigned PatchThread(void* pParam) {
   }
 
   dlg.m_nDoneBytes = 0;
-  for (const PatchFileEntry& entry : entries) {
-    if (RunEnded(dlg)) return kPatchFailed;
-    const char* name = entry.m_strName.c_str();
-    if (!dlg.EnsureFileFolder(entry.m_strName)) {
+  const Outcome outcome = DownloadWhileUnpacking(dlg, *connection, entries, gameFolder);
+  connection.reset();
+  switch (outcome.failure) {
+    case Failure::kNone:
+      break;
+    case Failure::kEnded:
+      return kPatchFailed;
+    case Failure::kFolder:
       dlg.ClearPatchList();
       dlg.MessageBox("Create Folder failed..", MB_OK | MB_ICONEXCLAMATION);
       dlg.ReportStop(STOP_CLIENT);
       return kFolderFailed;
-    }
-    // An archive larger than its listed size is not the one the list describes.
-    const uint64_t listedSize = entry.m_nSize > 0 ? static_cast<uint64_t>(entry.m_nSize) : 0;
-    if (!dlg.DownloadFile(connection.get(), name, nullptr, listedSize)) {
+    case Failure::kDownload:
       // Left alone, the player would face a locked Start button and no word at all.
-      connection.reset();
-      platform::DeleteFile(name);
+      platform::DeleteFile(entries[outcome.entry].m_strName);
       dlg.ReportStop(STOP_PATCH_DOWNLOAD);
       return kPatchFailed;
-    }
-    if (!dlg.UnpackFile(name)) {
-      connection.reset();
-      platform::DeleteFile(name);
+    case Failure::kUnpack:
       dlg.MessageBox("Unzip failed..", MB_OK | MB_ICONEXCLAMATION);
       dlg.ReportStop(STOP_CLIENT);
       return kPatchFailed;
-    }
-    if (IsMusicPatch(entry.m_strName) && !dlg.MoveMusicFromTemp(gameFolder.c_str(), 1)) {
-      connection.reset();
-      platform::DeleteFile(name);
+    case Failure::kMusicMove:
       dlg.ReportStop(STOP_CLIENT);
       return kPatchFailed;
-    }
-    platform::DeleteFile(name);
   }
-  connection.reset();
 
   dlg.WriteRegFloat("Version3", pipeline::DottedVersion(dlg.m_strServerVersion3));
   dlg.m_btnStart.EnableButton();

@@ -22,7 +22,7 @@ std::string Decimal(uint32_t value) {
 }  // namespace
 
 bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName,
-                                   uint64_t maxBytes) {
+                                   uint64_t maxBytes, const std::atomic<bool>* abandon) {
   if (!pConnection || !remoteName) return false;
   const char* local = localName ? localName : remoteName;
   // A local name comes from the patch server when the caller passes none.
@@ -49,8 +49,9 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
   // The remote size arrives with the transfer; until it does, nothing on screen changes.
   class ProgressSink : public FtpReadSink {
    public:
-    ProgressSink(CPatchClientDlg& dlg, platform::FileHandle& file, const char* shownName)
-        : m_dlg(dlg), m_file(file), m_shownName(shownName) {}
+    ProgressSink(CPatchClientDlg& dlg, platform::FileHandle& file, const char* shownName,
+                 const std::atomic<bool>* abandon)
+        : m_dlg(dlg), m_file(file), m_shownName(shownName), m_abandon(abandon) {}
 
     void OnStart(uint64_t size, bool) override {
       m_size = static_cast<uint32_t>(size);
@@ -61,6 +62,7 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
     }
 
     bool OnData(const char* data, size_t count) override {
+      if ((m_abandon && m_abandon->load()) || m_dlg.CancelRequested()) return false;
       if (m_file.Write(data, count) != static_cast<int64_t>(count)) {
         m_writeFailed = true;
         return false;
@@ -84,6 +86,7 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
     CPatchClientDlg& m_dlg;
     platform::FileHandle& m_file;
     const char* m_shownName;
+    const std::atomic<bool>* m_abandon;
     uint32_t m_size = 0;
     uint32_t m_totalSize = 0;
     uint32_t m_fileBytes = 0;
@@ -91,7 +94,7 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
   };
 
   const uint32_t doneBefore = m_nDoneBytes;
-  ProgressSink sink(*this, file, remoteName);
+  ProgressSink sink(*this, file, remoteName, abandon);
   bool transferred = pConnection->ReadFile(remotePath, sink, maxBytes);
 
   // A file that could not be opened, or a transfer that broke off, or brought other than the
