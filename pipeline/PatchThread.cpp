@@ -38,8 +38,8 @@ bool IsMusicPatch(const std::string& name) {
   return underscore != std::string::npos && underscore == 10 && strncasecmp(name.c_str(), "PatchMusic", 10) == 0;
 }
 
-// The user closed the window: the run is over and nothing more is installed.
-bool RunEnded(CPatchClientDlg& dlg) { return dlg.Loop().HasEnded(); }
+// The user closed the window or cancelled: the run is over and nothing more is installed.
+bool RunEnded(CPatchClientDlg& dlg) { return dlg.Loop().HasEnded() || dlg.CancelRequested(); }
 
 enum class Failure { kNone, kEnded, kFolder, kDownload, kUnpack, kMusicMove };
 
@@ -182,13 +182,10 @@ Outcome DownloadWhileUnpacking(CPatchClientDlg& dlg, CFtpConnection& connection,
   handoff.Finish();
   unpacker.join();
 
+  if (std::optional<size_t> untaken = handoff.Untaken()) platform::DeleteFile(entries[*untaken].m_strName);
+  if (RunEnded(dlg)) return Outcome{Failure::kEnded, 0};
   // The earlier archive's failure comes first: it is what the player would have met in order.
-  if (handoff.UnpackFailed()) {
-    if (std::optional<size_t> untaken = handoff.Untaken()) platform::DeleteFile(entries[*untaken].m_strName);
-    return handoff.Failed();
-  }
-  if (outcome.failure == Failure::kNone && RunEnded(dlg)) outcome.failure = Failure::kEnded;
-  return outcome;
+  return handoff.UnpackFailed() ? handoff.Failed() : outcome;
 }
 
 }  // namespace

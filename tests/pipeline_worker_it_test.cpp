@@ -33,15 +33,49 @@ class PipelineTest : public ::testing::Test {
   }
   void TearDown() override { fs::current_path("/"); }
 
+  // The same served folder from a server that behaves as `options` say.
+  void RestartServer(FtpServer::Options options) {
+    m_ftp.reset();
+    options.root = m_dir / "ftp";
+    m_ftp = std::make_unique<FtpServer>(options);
+    setenv("TARVO_FTP_PORT", std::to_string(m_ftp->Port()).c_str(), 1);
+  }
+  // A list whose last record is applied first: `later` is applied after `first`.
+  void PutTwoArchiveList(const std::string& later, size_t laterSize, const std::string& first, size_t firstSize) {
+    PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.1 end\nTarvoPatch\\Data\\" + later + " " +
+                                                std::to_string(laterSize) + " zip 0\nTarvoPatch\\Data\\" + first +
+                                                " " + std::to_string(firstSize) + " zip 0\n");
+  }
+  void RunPatch() {
+    Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
+    Dlg().WaitForWorkers();
+  }
+  // The files "Data/f<i>.txt" of an archive of `count` such entries.
+  bool AllUnpacked(int count) const {
+    for (int i = 0; i < count; ++i) {
+      if (!fs::exists(Game("Data/f" + std::to_string(i) + ".txt"))) return false;
+    }
+    return true;
+  }
+  static std::string ManyEntries(int count, const std::string& content) {
+    return "[('Data/f%d.txt' % i, '" + content + "') for i in range(" + std::to_string(count) + ")] + "
+           "[('Data/shared.txt', '" + content + "')]";
+  }
+
   void WriteRegistry(const std::string& versionLines) { WriteTextFile(m_registry, RegistryText(m_game, versionLines)); }
   void PutRemote(const std::string& relative, const std::string& content) { m_ftp->PutFile("tarvo/" + relative, content); }
   // A ZIP archive on the server holding one file.
   void PutArchive(const std::string& relative, const std::string& entry, const std::string& content) {
+    PutArchiveOf(relative, "[('" + entry + "', '" + content + "')]");
+  }
+  // A ZIP archive made of `entries`, a Python list of (name, content) pairs; returns its size.
+  size_t PutArchiveOf(const std::string& relative, const std::string& entries) {
     std::string local = m_dir / "archive.zip";
-    std::string command = "/usr/bin/python3 -c \"import zipfile,sys; zipfile.ZipFile(sys.argv[1],'w').writestr(sys.argv[2], "
-                          "sys.argv[3])\" '" + local + "' '" + entry + "' '" + content + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string command = "/usr/bin/python3 -c \"import zipfile,sys\nwith zipfile.ZipFile(sys.argv[1],'w') as z:\n"
+                          " [z.writestr(n, c) for n, c in " + entries + "]\" '" + local + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
     PutRemote(relative, ReadTextFile(local));
+    return fs::file_size(local);
   }
   std::string Game(const std::string& relative) const { return m_game + "/" + relative; }
   std::string Remote(const std::string& relative) const { return m_ftp->Root() + "/tarvo/" + relative; }
@@ -173,6 +207,82 @@ TEST_F(PipelineTest, EntriesThatCannotBeInstalledEndTheRunWithTheirMessages) {
     EXPECT_EQ(Dlg().m_pPatchList, nullptr);
   }
   EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
+}
+
+// Archive N downloads slowly, N+1 quickly, so N+1 lies complete on disk while N is unpacked:
+// still every entry of N is in place before anything of N+1 is written.
+TEST_F(PipelineTest, ArchivesDownloadAheadButApplyOneAfterAnotherInListOrder) {
+  size_t firstSize = PutArchiveOf("TarvoPatch/Data/first.zip", ManyEntries(300, "first"));
+  size_t laterSize = PutArchiveOf("TarvoPatch/Data/later.zip", "[('Data/shared.txt', 'later'), ('Data/f0.txt', 'later')]");
+  FtpServer::Options options;
+  options.slowFiles = {"tarvo/TarvoPatch/Data/first.zip"};
+  options.slowChunkBytes = 16000;
+  RestartServer(options);
+  PutTwoArchiveList("later.zip", laterSize, "first.zip", firstSize);
+  RunPatch();
+  EXPECT_TRUE(m_harness.StopCodes().empty());
+  EXPECT_EQ(ReadTextFile(Game("Data/shared.txt")), "later");
+  EXPECT_EQ(ReadTextFile(Game("Data/f0.txt")), "later");
+  EXPECT_EQ(ReadTextFile(Game("Data/f299.txt")), "first");
+  EXPECT_TRUE(AllUnpacked(300));
+  EXPECT_FALSE(fs::exists(Game("Data/first.zip")));
+  EXPECT_FALSE(fs::exists(Game("Data/later.zip")));
+  EXPECT_FLOAT_EQ(e2e::RegistryVersion(m_registry, 3), 1.1f);
+  EXPECT_TRUE(Dlg().View().IsStartEnabled());
+}
+
+// The next archive would take minutes at the pace it is served: an unpack failure must break its
+// download off and leave neither file behind.
+TEST_F(PipelineTest, AnUnpackFailureStopsTheDownloadInFlight) {
+  // Its last entry is damaged, so the unpack fails only after it has written the others.
+  size_t badSize = PutArchiveOf("TarvoPatch/Data/bad.zip", ManyEntries(2000, "first") + " + [('Data/last.txt', 'MARKER')]");
+  std::string bad = ReadTextFile(Remote("TarvoPatch/Data/bad.zip"));
+  bad.replace(bad.find("MARKER"), 6, "MARKEX");
+  PutRemote("TarvoPatch/Data/bad.zip", bad);
+  m_ftp->PutPatternFile("tarvo/TarvoPatch/Data/slow.zip", 2000000);
+  FtpServer::Options options;
+  options.slowFiles = {"tarvo/TarvoPatch/Data/slow.zip"};
+  RestartServer(options);
+  PutTwoArchiveList("slow.zip", 2000000, "bad.zip", badSize);
+  RunPatch();
+  EXPECT_EQ(m_harness.StopCodes(), std::vector<unsigned>{STOP_CLIENT});
+  EXPECT_EQ(m_harness.Messages().front(), "Unzip failed..");
+  EXPECT_EQ(m_ftp->CountInLog("RETR slow.zip"), 1);  // it was under way
+  EXPECT_FALSE(fs::exists(Game("Data/bad.zip")));
+  EXPECT_FALSE(fs::exists(Game("Data/slow.zip")));
+  EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
+  EXPECT_FALSE(Dlg().View().IsStartEnabled());
+}
+
+TEST_F(PipelineTest, ADownloadFailureLetsTheUnpackInProgressFinishAndIsReported) {
+  size_t firstSize = PutArchiveOf("TarvoPatch/Data/first.zip", ManyEntries(500, "first"));
+  PutTwoArchiveList("gone.zip", 10, "first.zip", firstSize);
+  RunPatch();
+  EXPECT_EQ(m_harness.StopCodes(), std::vector<unsigned>{STOP_PATCH_DOWNLOAD});
+  EXPECT_TRUE(AllUnpacked(500));
+  EXPECT_FALSE(fs::exists(Game("Data/first.zip")));
+  EXPECT_FALSE(fs::exists(Game("Data/gone.zip")));
+  EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
+  EXPECT_FALSE(Dlg().View().IsStartEnabled());
+}
+
+TEST_F(PipelineTest, CancelEndsTheDownloadAndTheUnpackTogether) {
+  size_t firstSize = PutArchiveOf("TarvoPatch/Data/first.zip", ManyEntries(3000, "first"));
+  m_ftp->PutPatternFile("tarvo/TarvoPatch/Data/slow.zip", 2000000);
+  FtpServer::Options options;
+  options.slowFiles = {"tarvo/TarvoPatch/Data/slow.zip"};
+  RestartServer(options);
+  PutTwoArchiveList("slow.zip", 2000000, "first.zip", firstSize);
+  Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
+  while (!fs::exists(Game("Data/slow.zip")) && Dlg().WorkersRunning()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  Dlg().RequestCancel();
+  Dlg().WaitForWorkers();
+  EXPECT_TRUE(m_harness.StopCodes().empty());
+  EXPECT_FALSE(fs::exists(Game("Data/slow.zip")));
+  EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
+  EXPECT_FALSE(Dlg().View().IsStartEnabled());
 }
 
 }  // namespace
