@@ -49,6 +49,28 @@ class _SlowProducer:
         return self.file.read(self.chunk)
 
 
+class _PacedProducer:
+    """Sends a file no faster than `rate` bytes a second, kept from the start of the transfer, so
+    that short transfers hold the rate as well as long ones (a line of that speed)."""
+
+    chunk = 65536
+
+    def __init__(self, fd, rate):
+        self.file = fd
+        self.rate = rate
+        self.sent = 0
+        self.start = time.monotonic()
+
+    def more(self):
+        due = self.start + self.sent / self.rate
+        pause = due - time.monotonic()
+        if pause > 0:
+            time.sleep(pause)
+        data = self.file.read(self.chunk)
+        self.sent += len(data)
+        return data
+
+
 class _EndlessProducer:
     """Sends a pattern for ever: a file that never ends."""
 
@@ -73,7 +95,7 @@ def _key(name):
     return os.path.normcase(name.strip("/"))
 
 
-def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endless_names):
+def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endless_names, rate=0):
     remaining = {_key(name): cut_times for name in cut_names}
     slow = {_key(name) for name in slow_names}
     endless = {_key(name) for name in endless_names}
@@ -133,12 +155,20 @@ def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endles
                     return None
                 self.push_dtp_data(_CutProducer(fd), isproducer=True, file=fd, cmd="RETR")
                 return file
+            if rate > 0:
+                try:
+                    fd = self.run_as_current_user(self.fs.open, file, "rb")
+                except OSError as err:
+                    self.respond("550 %s." % err.strerror)
+                    return None
+                self.push_dtp_data(_PacedProducer(fd, rate), isproducer=True, file=fd, cmd="RETR")
+                return file
             return super().ftp_RETR(file)
 
     if announced:
         Handler.dtp_handler = _HandedOverDTP
     # Cuts and slow files need the producer path; sendfile would bypass it.
-    if cut_names or slow_names or endless_names or announced:
+    if cut_names or slow_names or endless_names or announced or rate > 0:
         Handler.use_sendfile = False
     return Handler
 
@@ -159,6 +189,8 @@ def main():
                              "times when given); N 'none' refuses SIZE")
     parser.add_argument("--endless", action="append", default=[],
                         help="path relative to the root whose transfer never ends")
+    parser.add_argument("--rate", type=float, default=0,
+                        help="bytes a second that every other transfer is held to (0: as fast as it goes)")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.DEBUG,
@@ -166,7 +198,7 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(os.path.realpath(args.root), perm="elr")
-    handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk, args.announce, args.endless)
+    handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk, args.announce, args.endless, args.rate)
     handler.authorizer = authorizer
     handler.banner = "test server ready"
 
