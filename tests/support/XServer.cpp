@@ -3,11 +3,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -52,40 +47,15 @@ void PngChunk(std::string& out, const char* type, const std::string& data) {
 
 }  // namespace
 
-XServer::XServer() {
-  int fds[2];
-  if (pipe(fds) != 0) return;
-  m_pid = fork();
-  if (m_pid == 0) {
-    close(fds[0]);
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset",
-           static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string number;
-  pollfd p{fds[0], POLLIN, 0};
-  char c;
-  // Xvfb writes the display number it took once it accepts connections.
-  while (poll(&p, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number.push_back(c);
-  close(fds[0]);
-  if (number.empty()) return;
-  m_display = ":" + number;
+XServer::XServer() : m_xvfb(1280, 1024) {
+  if (!m_xvfb.Running()) return;
+  m_display = m_xvfb.Name();
   m_x = XOpenDisplay(m_display.c_str());
   if (!m_x) m_display.clear();
 }
 
 XServer::~XServer() {
   if (m_x) XCloseDisplay(Dpy(m_x));
-  if (m_pid > 0) {
-    kill(m_pid, SIGTERM);
-    waitpid(m_pid, nullptr, 0);
-  }
 }
 
 std::vector<unsigned long> XServer::WindowsTitled(const std::string& title) const {

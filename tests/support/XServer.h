@@ -1,12 +1,12 @@
-// A private X server (Xvfb) on a free display for the window tests: finds windows by title, reads
+// A private X server (Xvfb) on a free display for the window tests, with what they need of it: finds windows by title, reads
 // their pixels back through Xlib, saves screenshots as PNG files, and drives the pointer and the
 // keyboard with xdotool.
 #pragma once
-#include <sys/types.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/XvfbDisplay.h"
 
 class XServer {
  public:
@@ -45,7 +45,7 @@ class XServer {
   bool Xdotool(const std::string& args) const;
 
  private:
-  pid_t m_pid = -1;
+  XvfbDisplay m_xvfb;
   std::string m_display;
   void* m_x = nullptr;  // the Xlib connection (Display*)
 };
