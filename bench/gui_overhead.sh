@@ -12,7 +12,8 @@ runs="${1:-5}"
 mib="${2:-512}"
 build="${TARVO_BUILD_DIR:-build}"
 case "$build" in /*) client="$build/TarvoPatchClient" ;; *) client="$repo/$build/TarvoPatchClient" ;; esac
-[ -x "$client" ] || { echo "build the client first: cmake --build $build" >&2; exit 1; }
+publish="$(dirname "$client")/tarvo-publish"
+[ -x "$client" ] && [ -x "$publish" ] || { echo "build the client and tarvo-publish first: cmake --build $build" >&2; exit 1; }
 
 # The downloads land in memory when it can hold them, so the disk's write-back does not drown the
 # difference measured.
@@ -29,10 +30,12 @@ trap cleanup EXIT
 
 world="$work/world"
 # Only the launcher is behind: the run fetches it and ends.
-/usr/bin/python3 tools/make_demo_world.py --out "$world" --server-versions 1.1,1.0,1.0,1.0 >/dev/null
+/usr/bin/python3 tools/make_demo_world.py --publish "$publish" --out "$world" --server-versions 1.1,1.0,1.0,1.0 >/dev/null
 launcher=$(find "$world/ftp" -name Tarvo.exe | head -1)
 head -c $((mib * 1048576)) /dev/urandom > "$launcher"
 cp "$world/registry.reg" "$world/registry.pristine"
+# The launcher is replaced only where an old one stands, so each run starts from the old one.
+cp "$world/game/Tarvo.exe" "$work/Tarvo.old"
 
 /usr/bin/python3 tests/support/ftp_server.py --root "$world/ftp" --log /dev/null > "$work/ftp.out" 2>&1 &
 pids+=($!)
@@ -56,7 +59,7 @@ now() { date +%s.%N; }
 # One run in the given front end; the client ends by itself once the launcher is in.
 run_client() {
   cp "$world/registry.pristine" "$world/registry.reg"
-  rm -f "$world/game/Tarvo.exe"
+  cp "$work/Tarvo.old" "$world/game/Tarvo.exe"
   sync
   local t0 t1
   t0=$(now)

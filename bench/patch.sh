@@ -13,7 +13,8 @@ repo=$(pwd)
 runs="${1:-5}"
 build="${TARVO_BUILD_DIR:-build}"
 case "$build" in /*) client="$build/TarvoPatchClient" ;; *) client="$repo/$build/TarvoPatchClient" ;; esac
-[ -x "$client" ] || { echo "build the client first: cmake --build $build" >&2; exit 1; }
+publish="$(dirname "$client")/tarvo-publish"
+[ -x "$client" ] && [ -x "$publish" ] || { echo "build the client and tarvo-publish first: cmake --build $build" >&2; exit 1; }
 
 work="${BENCH_DIR:-$(mktemp -d /tmp/tarvo-bench-XXXXXX)}"
 world="$work/world"
@@ -28,7 +29,7 @@ trap cleanup EXIT
 if [ ! -f "$world/bench_order.txt" ]; then
   echo "making ${BENCH_ARCHIVES:-40} archives, ${BENCH_MIB:-300} MiB in all, in $world ..."
   rm -rf "$world"
-  /usr/bin/python3 tools/make_demo_world.py --out "$world" --bench-archives "${BENCH_ARCHIVES:-40}" \
+  /usr/bin/python3 tools/make_demo_world.py --publish "$publish" --out "$world" --bench-archives "${BENCH_ARCHIVES:-40}" \
     --bench-mib "${BENCH_MIB:-300}" >/dev/null
   cp "$world/registry.reg" "$world/registry.pristine"
 fi
