@@ -15,6 +15,7 @@ case "$(basename "$deb")" in tarvo-patch-client_*_*.deb) ;; *) fail "package nam
 
 dpkg-deb -x "$deb" "$scratch/root"
 for file in usr/bin/TarvoPatchClient usr/bin/tarvo-publish usr/share/doc/tarvo-patch-client/README.md \
+            usr/share/doc/tarvo-patch-client/copyright \
             usr/share/tarvo-patch-client/patch_server.py; do
   [ -f "$scratch/root/$file" ] || fail "$file is not in the package"
 done
