@@ -1,10 +1,9 @@
 #include "install/EntryPaths.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <vector>
 
+#include "common/Ascii.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -31,7 +30,7 @@ bool IsInLinkedScratchFolder(std::string_view path) {
     if (end > pos && resolved.compare(pos, end - pos, ".") != 0) components.push_back(resolved.substr(pos, end - pos));
     pos = end + 1;
   }
-  auto is = [&](size_t i, const char* name) { return components.size() > i && strcasecmp(components[i].c_str(), name) == 0; };
+  auto is = [&](size_t i, const char* name) { return components.size() > i && AsciiEqualNoCase(components[i], name); };
   if (components.size() > 1 && is(0, "Temp")) return platform::IsLink(components[0]);
   if (components.size() > 2 && (is(0, "Image") || is(0, "Music")) && is(1, "Temp")) {
     return platform::IsLink(components[0] + "/" + components[1]);

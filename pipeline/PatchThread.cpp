@@ -9,11 +9,11 @@
 #include <optional>
 #include <shared_mutex>
 #include <string>
-#include <strings.h>
 #include <thread>
 #include <vector>
 
 #include "app/GameFolder.h"
+#include "common/Ascii.h"
 #include "app/PatchClientDlg.h"
 #include "pipeline/VersionRules.h"
 #include "platform/clock.h"
@@ -35,7 +35,7 @@ constexpr unsigned kPatchFailed = 3;
 // "PatchMusic_01.zip" in any case; not "PatchMusic.zip", not "Music\PatchMusic_01.zip".
 bool IsMusicPatch(const std::string& name) {
   size_t underscore = name.find('_');
-  return underscore != std::string::npos && underscore == 10 && strncasecmp(name.c_str(), "PatchMusic", 10) == 0;
+  return underscore != std::string::npos && underscore == 10 && AsciiEqualNoCase(std::string_view(name).substr(0, 10), "PatchMusic");
 }
 
 // The user closed the window or cancelled: the run is over and nothing more is installed.
