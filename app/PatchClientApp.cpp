@@ -1,7 +1,5 @@
 #include "app/PatchClientApp.h"
 
-#include <csignal>
-
 #include "app/PatchClientDlg.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"
@@ -19,7 +17,7 @@ bool CPatchClientApp::InitInstance() {
     return false;
   }
   // A peer that goes away must end a send with an error, not the process.
-  std::signal(SIGPIPE, SIG_IGN);
+  platform::IgnoreBrokenPipes();
   size_t first = m_strCommandLine.find_first_not_of(' ');
   if (first == std::string::npos) {
     m_frontEnd.MessageBox("Cannot execute", kAppTitle, MB_OK | MB_ICONINFORMATION);

@@ -16,6 +16,8 @@ std::vector<std::string> SplitLikeCommandLine(const std::vector<std::string>& ar
 
 // Registers a function to run when the client ends (the counterpart of atexit).
 void RegisterExitFunction(void (*fn)());
+// A peer that goes away must end a send with an error, not the process.
+void IgnoreBrokenPipes();
 
 // Runs the registered functions in reverse order of registration, flushes the standard streams and
 // ends the process with `code` without running static destructors (worker threads may still run).

@@ -92,4 +92,6 @@ void ExitProcess(int code) {
   _exit(code);
 }
 
+void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
+
 }  // namespace platform
