@@ -94,22 +94,26 @@ MainWindow::MainWindow(CPatchClientDlg& dlg, Commands commands)
 
 void MainWindow::ViewChanged(int controlId) {
   m_changed.fetch_or(ChangeBit(controlId));
-  // One queued call at a time, however fast blocks arrive.
-  if (!m_applyQueued.exchange(true)) {
-    CallAfter([this] {
-      m_applyQueued = false;
-      wxLongLong waited = wxGetLocalTimeMillis() - m_lastApplyMs;
-      if (waited >= kRepaintMs) {
-        ApplyChanges();
-      } else if (!m_throttle.IsRunning()) {
-        m_throttle.StartOnce(static_cast<int>(kRepaintMs - waited.ToLong()));
-      }
-    });
+  // The worker never waits for the window: it marks what changed, and only the first change after
+  // a repaint queues a call to the window's thread. Until that repaint has run, later changes only
+  // add their bits, so the toolkit's queue sees at most one call per repaint however fast blocks
+  // arrive.
+  if (!m_applyPending.exchange(true)) CallAfter([this] { ScheduleApply(); });
+}
+
+void MainWindow::ScheduleApply() {
+  const wxLongLong waited = wxGetLocalTimeMillis() - m_lastApplyMs;
+  if (waited >= kRepaintMs) {
+    ApplyChanges();
+  } else if (!m_throttle.IsRunning()) {
+    m_throttle.StartOnce(static_cast<int>(kRepaintMs - waited.ToLong()));
   }
 }
 
 void MainWindow::ApplyChanges() {
   m_lastApplyMs = wxGetLocalTimeMillis();
+  // Cleared before the changes are taken: a change made after this point queues the next repaint.
+  m_applyPending = false;
   const unsigned changed = m_changed.exchange(0);
   CViewModel& view = m_dlg.View();
   if (changed & kChangedCaption) SetTitle(wxString::FromUTF8(view.GetWindowText(0)));

@@ -27,6 +27,7 @@ class MainWindow : public wxFrame {
   void ViewChanged(int controlId);
 
  private:
+  void ScheduleApply();
   void ApplyChanges();
   void PaintCanvas();
   void ShowAbout();
@@ -47,7 +48,7 @@ class MainWindow : public wxFrame {
   wxBitmap m_backgroundBitmap;
   // Ids changed since the last repaint, one bit each (see the .cpp); set from any thread.
   std::atomic<unsigned> m_changed{0};
-  std::atomic<bool> m_applyQueued{false};
+  std::atomic<bool> m_applyPending{false};  // a repaint is queued or waits for the throttle
   wxTimer m_throttle;
   wxLongLong m_lastApplyMs = 0;
 };

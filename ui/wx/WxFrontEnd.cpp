@@ -35,6 +35,9 @@ void PrepareToolkitEnvironment() {
   if (wxGetEnv("DISPLAY", nullptr)) SetDefaultEnv("GDK_BACKEND", "x11");
   SetDefaultEnv("WEBKIT_DISABLE_COMPOSITING_MODE", "1");
   SetDefaultEnv("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+  // The window draws nothing through OpenGL, and the web page composites in software (above); left
+  // to itself, GDK loads the GL driver at start-up to choose visuals, before the session can begin.
+  SetDefaultEnv("GDK_GL", "disable");
   if (wxGetUserId() == "root") SetDefaultEnv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1");
 }
 
