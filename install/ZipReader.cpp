@@ -9,6 +9,7 @@
 
 #include "common/Bytes.h"
 #include "install/ZipFormat.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ bool LayoutIsSound(FILE* stream, const std::vector<uint8_t>& directory, const st
     declared += size;
     uint64_t begin = LoadU32(record + 42);
     uint8_t local[kLocalRecordSize] = {};
-    if (begin + kLocalRecordSize > directoryStart || fseeko(stream, static_cast<off_t>(begin), SEEK_SET) != 0 ||
+    if (begin + kLocalRecordSize > directoryStart || !platform::SeekStdio(stream, static_cast<int64_t>(begin), SEEK_SET) ||
         !ReadExact(stream, local, sizeof local) || LoadU32(local) != kLocalSignature) {
       return false;
     }
@@ -71,8 +72,8 @@ bool LayoutIsSound(FILE* stream, const std::vector<uint8_t>& directory, const st
 int CZipReader::Open(FILE* stream) {
   Close();
   if (!stream) return 1;
-  if (fseeko(stream, -static_cast<off_t>(kEndRecordSize), SEEK_END) != 0) return 1;
-  off_t endPosition = ftello(stream);
+  if (!platform::SeekStdio(stream, -static_cast<int64_t>(kEndRecordSize), SEEK_END)) return 1;
+  int64_t endPosition = platform::TellStdio(stream);
   uint8_t end[kEndRecordSize] = {};
   if (endPosition < 0 || !ReadExact(stream, end, sizeof end)) return 1;
   // A comment would move the end record away from the last 22 bytes; one that claims a comment
@@ -81,7 +82,7 @@ int CZipReader::Open(FILE* stream) {
   uint16_t count = LoadU16(end + 8);
   uint32_t directorySize = LoadU32(end + 12);
   if (directorySize > static_cast<uint64_t>(endPosition)) return 1;
-  if (fseeko(stream, endPosition - static_cast<off_t>(directorySize), SEEK_SET) != 0) return 1;
+  if (!platform::SeekStdio(stream, endPosition - static_cast<int64_t>(directorySize), SEEK_SET)) return 1;
 
   std::vector<uint8_t> directory;
   std::vector<uint32_t> offsets;
@@ -165,7 +166,7 @@ int CZipReader::ExtractEntryTo(int index, const Sink& sink) {
   uint32_t compressedSize = LoadU32(record + 20);
   uint32_t size = LoadU32(record + 24);
 
-  if (fseeko(m_pStream, static_cast<off_t>(LoadU32(record + 42)), SEEK_SET) != 0) return 1;
+  if (!platform::SeekStdio(m_pStream, LoadU32(record + 42), SEEK_SET)) return 1;
   uint8_t local[kLocalRecordSize] = {};
   if (!ReadExact(m_pStream, local, sizeof local) || LoadU32(local) != kLocalSignature) return 1;
   uint16_t flags = LoadU16(local + 6);
@@ -173,7 +174,7 @@ int CZipReader::ExtractEntryTo(int index, const Sink& sink) {
   // The local header must carry the real sizes, and they must be the directory's: data
   // descriptors, encryption and disagreeing headers are all refused rather than guessed at.
   if ((flags & kFlagEncrypted) || LoadU32(local + 18) != compressedSize || LoadU32(local + 22) != size) return 1;
-  if (fseeko(m_pStream, static_cast<off_t>(LoadU16(local + 26)) + LoadU16(local + 28), SEEK_CUR) != 0) return 1;
+  if (!platform::SeekStdio(m_pStream, LoadU16(local + 26) + LoadU16(local + 28), SEEK_CUR)) return 1;
 
   if (method == kMethodStored) return compressedSize == size ? CopyStored(size, crc, sink) : 1;
   if (method == kMethodDeflated) return Inflate(compressedSize, size, crc, sink);

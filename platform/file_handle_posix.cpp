@@ -70,16 +70,16 @@ bool FileHandle::Open(std::string_view path, uint32_t access, uint32_t share, ui
     errno = EBUSY;
     return false;
   }
-  m_fd = fd;
+  m_handle = fd;
   return true;
 }
 
 int64_t FileHandle::Read(void* buffer, uint64_t count) {
-  if (m_fd < 0) return -1;
+  if (!IsOpen()) return -1;
   uint64_t done = 0;
   auto* out = static_cast<char*>(buffer);
   while (done < count) {
-    ssize_t n = read(m_fd, out + done, count - done);
+    ssize_t n = read(static_cast<int>(m_handle), out + done, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -91,11 +91,11 @@ int64_t FileHandle::Read(void* buffer, uint64_t count) {
 }
 
 int64_t FileHandle::Write(const void* buffer, uint64_t count) {
-  if (m_fd < 0) return -1;
+  if (!IsOpen()) return -1;
   uint64_t done = 0;
   const auto* in = static_cast<const char*>(buffer);
   while (done < count) {
-    ssize_t n = write(m_fd, in + done, count - done);
+    ssize_t n = write(static_cast<int>(m_handle), in + done, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -106,23 +106,23 @@ int64_t FileHandle::Write(const void* buffer, uint64_t count) {
 }
 
 int64_t FileHandle::Seek(int64_t distance, uint32_t method) {
-  if (m_fd < 0) return -1;
+  if (!IsOpen()) return -1;
   int whence = method == kFileBegin ? SEEK_SET : method == kFileCurrent ? SEEK_CUR : method == kFileEnd ? SEEK_END : -1;
   if (whence < 0) return -1;
-  off_t position = lseek(m_fd, static_cast<off_t>(distance), whence);
+  off_t position = lseek(static_cast<int>(m_handle), static_cast<off_t>(distance), whence);
   return position < 0 ? -1 : static_cast<int64_t>(position);
 }
 
 int64_t FileHandle::Size() const {
   struct stat st{};
-  if (m_fd < 0 || fstat(m_fd, &st) != 0) return -1;
+  if (!IsOpen() || fstat(static_cast<int>(m_handle), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
 void FileHandle::Close() {
-  if (m_fd >= 0) {
-    close(m_fd);  // drops the flock with the last descriptor of this open
-    m_fd = -1;
+  if (IsOpen()) {
+    close(static_cast<int>(m_handle));  // drops the flock with the last descriptor of this open
+    m_handle = kNoHandle;
   }
 }
 

@@ -87,6 +87,10 @@ bool DirectoryExists(std::string_view path);
 
 // fopen with path resolution, and with the read-only rule for modes that write.
 FILE* OpenStdio(std::string_view path, const char* mode);
+// fseek and ftell over the whole 64-bit range of a stream's position, whatever the C library's
+// `long` holds. `origin` is SEEK_SET, SEEK_CUR or SEEK_END.
+bool SeekStdio(FILE* stream, int64_t offset, int origin);
+int64_t TellStdio(FILE* stream);  // -1 on failure
 
 // Access, sharing and disposition values of CreateFile.
 constexpr uint32_t kGenericRead = 0x80000000u;
@@ -112,7 +116,7 @@ class FileHandle {
   FileHandle& operator=(const FileHandle&) = delete;
 
   bool Open(std::string_view path, uint32_t access, uint32_t share, uint32_t disposition);
-  bool IsOpen() const { return m_fd >= 0; }
+  bool IsOpen() const { return m_handle != kNoHandle; }
   // Bytes moved, or -1 on failure. A short read means the end of the file.
   int64_t Read(void* buffer, uint64_t count);
   int64_t Write(const void* buffer, uint64_t count);
@@ -122,7 +126,9 @@ class FileHandle {
   void Close();
 
  private:
-  int m_fd = -1;
+  // The system's own handle (a descriptor or a HANDLE), whose invalid value both variants spell -1.
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t m_handle = kNoHandle;
 };
 
 // Folder search with '*' and '?' patterns matched without regard to case (FindFirstFile/FindNextFile).

@@ -262,4 +262,10 @@ FILE* OpenStdio(std::string_view path, const char* mode) {
   return stream;
 }
 
+bool SeekStdio(FILE* stream, int64_t offset, int origin) {
+  return stream && fseeko(stream, static_cast<off_t>(offset), origin) == 0;
+}
+
+int64_t TellStdio(FILE* stream) { return stream ? static_cast<int64_t>(ftello(stream)) : -1; }
+
 }  // namespace platform

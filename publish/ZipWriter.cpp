@@ -9,6 +9,7 @@
 #include "install/ZipFormat.h"
 #include "install/ZipReader.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace publish {
 namespace {
@@ -169,7 +170,7 @@ bool ZipWriter::AddFile(const StoredName& name, const std::string& sourcePath, s
   entry.name = name;
   entry.offset = m_size;
   const uint64_t dataStart = m_size + kLocalRecordSize + name.bytes.size();
-  if (fseeko(m_file, static_cast<off_t>(dataStart), SEEK_SET) != 0) return false;
+  if (!platform::SeekStdio(m_file, static_cast<int64_t>(dataStart), SEEK_SET)) return false;
   entry.method = kMethodDeflated;
   if (!WriteData(source.get(), entry, true, why)) {
     Truncate(entry.offset);
@@ -192,13 +193,13 @@ bool ZipWriter::AddFile(const StoredName& name, const std::string& sourcePath, s
   }
   std::string header = LocalHeader(name, entry.method, entry.crc, static_cast<uint32_t>(entry.compressedSize),
                                    static_cast<uint32_t>(entry.size));
-  if (fseeko(m_file, static_cast<off_t>(entry.offset), SEEK_SET) != 0 ||
+  if (!platform::SeekStdio(m_file, static_cast<int64_t>(entry.offset), SEEK_SET) ||
       !WriteAll(m_file, header.data(), header.size())) {
     why = "cannot be written to the archive";
     return false;
   }
   m_size = dataStart + entry.compressedSize;
-  if (fseeko(m_file, static_cast<off_t>(m_size), SEEK_SET) != 0) return false;
+  if (!platform::SeekStdio(m_file, static_cast<int64_t>(m_size), SEEK_SET)) return false;
   m_entries.push_back(std::move(entry));
   return true;
 }
@@ -208,7 +209,7 @@ bool ZipWriter::Truncate(uint64_t size) {
   std::error_code error;
   std::filesystem::resize_file(m_path, size, error);
   m_size = size;
-  return !error && fseeko(m_file, static_cast<off_t>(size), SEEK_SET) == 0;
+  return !error && platform::SeekStdio(m_file, static_cast<int64_t>(size), SEEK_SET);
 }
 
 bool ZipWriter::DropLast() {
@@ -250,7 +251,7 @@ bool ZipWriter::Finish() {
   Put32(end, static_cast<uint32_t>(directory.size()));
   Put32(end, static_cast<uint32_t>(m_size));
   Put16(end, 0);  // no comment: the client looks for the end record in the last 22 bytes only
-  bool written = fseeko(m_file, static_cast<off_t>(m_size), SEEK_SET) == 0 &&
+  bool written = platform::SeekStdio(m_file, static_cast<int64_t>(m_size), SEEK_SET) &&
                  WriteAll(m_file, directory.data(), directory.size()) && WriteAll(m_file, end.data(), end.size());
   written = fclose(m_file) == 0 && written;
   m_file = nullptr;
