@@ -1,26 +1,22 @@
-#include "platform/name_lookup.h"
-
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <cstdint>
-#include <cstdio>
+#include <cstring>
+
+#include "platform/name_lookup.h"
 
 namespace platform {
 
-std::string LookUpIPv4(const std::string& host) {
+bool ResolveIPv4(const std::string& host, uint8_t address[4]) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   addrinfo* result = nullptr;
-  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return "";
-  const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-  uint32_t ip = ntohl(address->sin_addr.s_addr);
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &result) != 0 || !result) return false;
+  const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
+  std::memcpy(address, &ipv4->sin_addr.s_addr, 4);  // stored in network order: the dotted order
   freeaddrinfo(result);
-  char dotted[32] = {};
-  std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", (ip >> 24) & 0xFF, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF,
-                ip & 0xFF);
-  return dotted;
+  return true;
 }
 
 }  // namespace platform
