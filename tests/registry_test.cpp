@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/registry.h"
+#include "platform/registry_file_store.h"
 #include "support/ClientProcess.h"
 #include "support/DialogHarness.h"
 

@@ -14,6 +14,7 @@
 
 #include "app/PatchClientDlg.h"
 #include "platform/registry.h"
+#include "platform/registry_file_store.h"
 
 namespace fs = std::filesystem;
 
