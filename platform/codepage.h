@@ -1,5 +1,6 @@
 // Text in the Chinese Windows code page (936) and UTF-8, the program's own encoding.
 #pragma once
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,10 @@ inline constexpr char32_t kUnmappedCp936 = 0xFFFD;
 // A140-A7A0), and anything no table maps becomes kUnmappedCp936, so every byte string has a name
 // and the same one on every run.
 std::string Cp936ToUtf8(std::string_view text);
+
+// The system's code page 936 table (iconv on Linux, MultiByteToWideChar on Windows) behind
+// Cp936ToUtf8: the UTF-8 of the whole text, or nothing when any part of it is not in the table.
+std::optional<std::string> SystemCp936ToUtf8(std::string_view text);
 
 // True for well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool IsValidUtf8(std::string_view text);
