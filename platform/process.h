@@ -11,6 +11,8 @@ namespace platform {
 // The child inherits nothing but standard input, output and error.
 bool SpawnNoWait(const std::string& program, const std::vector<std::string>& args);
 
+// The command line the run-time builds from `args`: joined by single blanks, without quoting.
+std::string JoinLikeCommandLine(const std::vector<std::string>& args);
 // The argument vector that a program started with `args` sees after the run-time joins and splits them.
 std::vector<std::string> SplitLikeCommandLine(const std::vector<std::string>& args);
 

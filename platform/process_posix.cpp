@@ -3,43 +3,13 @@
 #include <spawn.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
-#include <mutex>
-#include <vector>
-
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/process_end.h"
 
 extern char** environ;
 
 namespace platform {
-namespace {
-
-std::mutex g_exitMutex;
-std::vector<void (*)()> g_exitFunctions;
-
-}  // namespace
-
-std::vector<std::string> SplitLikeCommandLine(const std::vector<std::string>& args) {
-  std::string line;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (i) line.push_back(' ');
-    line += args[i];
-  }
-  std::vector<std::string> words;
-  std::string word;
-  for (char c : line) {
-    if (c == ' ' || c == '\t') {
-      if (!word.empty()) words.push_back(word);
-      word.clear();
-    } else {
-      word.push_back(c);
-    }
-  }
-  if (!word.empty()) words.push_back(word);
-  return words;
-}
 
 bool SpawnNoWait(const std::string& program, const std::vector<std::string>& args) {
   std::string path = ResolvePath(program);
@@ -68,29 +38,7 @@ bool SpawnNoWait(const std::string& program, const std::vector<std::string>& arg
   return rc == 0;
 }
 
-void RegisterExitFunction(void (*fn)()) {
-  std::lock_guard<std::mutex> lock(g_exitMutex);
-  g_exitFunctions.push_back(fn);
-}
-
-void ExitProcess(int code) {
-  // Two threads may end the client at once (the normal end and Cancel's backstop): the first runs
-  // the exit functions and ends the process; any later caller waits for that instead of cutting
-  // the first one short.
-  static std::atomic<bool> ending{false};
-  if (ending.exchange(true)) {
-    for (;;) pause();
-  }
-  std::vector<void (*)()> functions;
-  {
-    std::lock_guard<std::mutex> lock(g_exitMutex);
-    functions.swap(g_exitFunctions);
-  }
-  for (auto it = functions.rbegin(); it != functions.rend(); ++it) (*it)();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  _exit(code);
-}
+void EndProcessAtOnce(int code) { _exit(code); }
 
 void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/PatchClientApp.h"
+#include "platform/console.h"
 #include "platform/process.h"
 #include "ui/WindowFrontEnd.h"
 #include "ui/console/ConsoleFrontEnd.h"
@@ -26,17 +27,10 @@ bool WantWindow() {
   return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
 }
 
-// Cancel signals are blocked before any thread exists, so that only the front end receives them.
-// That must happen before main: the web view's libraries start a thread of their own while they are
-// loaded, and a thread that does not block SIGTERM would take it and end the process unasked. The
-// executable's pre-initialisers run before those of any shared library.
-void BlockCancelSignalsEarly(int, char**, char**) { ConsoleFrontEnd::BlockCancelSignals(); }
-[[gnu::section(".preinit_array"), gnu::used]] void (*const g_blockCancelSignals)(int, char**, char**) =
-    BlockCancelSignalsEarly;
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::PrepareConsole();
   const std::string commandLine = CommandLineFromArgs(argc, argv);
   auto runClient = [&commandLine](IFrontEnd& frontEnd) {
     CPatchClientApp app(frontEnd, commandLine);

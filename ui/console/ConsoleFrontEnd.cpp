@@ -1,14 +1,11 @@
 #include "ui/console/ConsoleFrontEnd.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 
 #include "app/PatchClientDlg.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -22,17 +19,27 @@ std::string Percent(int thousandths) {
 
 }  // namespace
 
-ConsoleFrontEnd::ConsoleFrontEnd() { m_isTerminal = isatty(STDOUT_FILENO) == 1; }
+// What the other threads tell the front end's own thread.
+struct ConsoleFrontEnd::Inbox {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool woken = false;
+  bool cancelAsked = false;
+  bool lineRead = false;
+  bool inputEnded = false;
+
+  void Post(bool Inbox::*flag) {
+    std::lock_guard<std::mutex> lock(mutex);
+    this->*flag = true;
+    changed.notify_one();
+  }
+};
+
+ConsoleFrontEnd::ConsoleFrontEnd() : m_inbox(std::make_shared<Inbox>()) {
+  m_isTerminal = platform::StandardOutputIsTerminal();
+}
 
 ConsoleFrontEnd::~ConsoleFrontEnd() { Detach(); }
-
-void ConsoleFrontEnd::BlockCancelSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
 
 int ConsoleFrontEnd::MessageBox(const std::string& text, const std::string&, unsigned) {
   std::lock_guard<std::mutex> lock(m_outputMutex);
@@ -48,12 +55,7 @@ int ConsoleFrontEnd::MessageBox(const std::string& text, const std::string&, uns
 
 void ConsoleFrontEnd::Attach(CPatchClientDlg& dlg) {
   m_pDlg = &dlg;
-  if (pipe2(m_wakePipe, O_CLOEXEC) != 0) m_wakePipe[0] = m_wakePipe[1] = -1;
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  m_signalFd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  platform::SetCancelHandler([inbox = m_inbox] { inbox->Post(&Inbox::cancelAsked); });
   dlg.View().SetListener([this](int id) {
     if (id == IDC_START || id == IDC_STATUS) Wake();
   });
@@ -64,25 +66,14 @@ void ConsoleFrontEnd::Attach(CPatchClientDlg& dlg) {
 void ConsoleFrontEnd::Detach() {
   if (!m_thread.joinable()) return;
   m_pDlg->View().SetListener(nullptr);
+  platform::SetCancelHandler(nullptr);
   m_stop = true;
   Wake();
   m_thread.join();
   Render(true);
-  for (int& fd : m_wakePipe) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
-  if (m_signalFd >= 0) close(m_signalFd);
-  m_signalFd = -1;
 }
 
-void ConsoleFrontEnd::Wake() {
-  if (m_wakePipe[1] >= 0) {
-    char c = 1;
-    ssize_t n = write(m_wakePipe[1], &c, 1);
-    (void)n;  // a full pipe already holds a wake-up
-  }
-}
+void ConsoleFrontEnd::Wake() { m_inbox->Post(&Inbox::woken); }
 
 void ConsoleFrontEnd::Render(bool final) {
   CViewModel& view = m_pDlg->View();
@@ -117,47 +108,40 @@ void ConsoleFrontEnd::Render(bool final) {
 }
 
 void ConsoleFrontEnd::Run() {
-  bool readingStart = false, startAnswered = false;
-  std::string input;
+  bool readingStart = false;
   while (!m_stop) {
-    if (!readingStart && !startAnswered && m_pDlg->View().IsStartEnabled()) {
+    if (!readingStart && m_pDlg->View().IsStartEnabled()) {
       readingStart = true;
       Render(false);
-      std::lock_guard<std::mutex> lock(m_outputMutex);
-      if (m_liveLineOpen) std::fputc('\n', stdout);
-      m_liveLineOpen = false;
-      std::fprintf(stdout, "Ready. Press Enter to start the game (end of input cancels).\n");
-      std::fflush(stdout);
-    }
-    pollfd fds[3] = {{m_wakePipe[0], POLLIN, 0}, {m_signalFd, POLLIN, 0}, {readingStart ? STDIN_FILENO : -1, POLLIN, 0}};
-    int n = poll(fds, 3, kRepaintMs);
-    if (n > 0 && (fds[0].revents & POLLIN)) {
-      char buf[64];
-      while (read(m_wakePipe[0], buf, sizeof buf) == static_cast<ssize_t>(sizeof buf)) {
+      {
+        std::lock_guard<std::mutex> lock(m_outputMutex);
+        if (m_liveLineOpen) std::fputc('\n', stdout);
+        m_liveLineOpen = false;
+        std::fprintf(stdout, "Ready. Press Enter to start the game (end of input cancels).\n");
+        std::fflush(stdout);
       }
-    }
-    if (n > 0 && (fds[1].revents & POLLIN)) {
-      signalfd_siginfo info;
-      while (read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      }
-      m_pDlg->RequestCancel();
-    }
-    if (n > 0 && (fds[2].revents & (POLLIN | POLLHUP | POLLERR))) {
-      char buf[256];
-      ssize_t got = read(STDIN_FILENO, buf, sizeof buf);
-      if (got <= 0) {
-        readingStart = false;
-        startAnswered = true;
-        m_pDlg->RequestCancel();
-      } else {
-        input.append(buf, static_cast<size_t>(got));
-        if (input.find('\n') != std::string::npos) {
-          readingStart = false;
-          startAnswered = true;
-          m_pDlg->PostMessage(WM_COMMAND, IDC_START, 0);
+      // A blocking read on a thread of its own: the one way to wait for standard input that works
+      // alike for a terminal, a pipe and a file on every system. It is never joined.
+      std::thread([inbox = m_inbox] {
+        int c;
+        while ((c = std::getchar()) != EOF && c != '\n') {
         }
-      }
+        inbox->Post(c == '\n' ? &Inbox::lineRead : &Inbox::inputEnded);
+      }).detach();
     }
+    Inbox events;
+    {
+      std::unique_lock<std::mutex> lock(m_inbox->mutex);
+      m_inbox->changed.wait_for(lock, std::chrono::milliseconds(kRepaintMs), [this] {
+        return m_inbox->woken || m_inbox->cancelAsked || m_inbox->lineRead || m_inbox->inputEnded;
+      });
+      std::swap(events.woken, m_inbox->woken);
+      std::swap(events.cancelAsked, m_inbox->cancelAsked);
+      std::swap(events.lineRead, m_inbox->lineRead);
+      std::swap(events.inputEnded, m_inbox->inputEnded);
+    }
+    if (events.cancelAsked || events.inputEnded) m_pDlg->RequestCancel();
+    if (events.lineRead) m_pDlg->PostMessage(WM_COMMAND, IDC_START, 0);
     Render(false);
   }
 }

@@ -1,8 +1,9 @@
 // The console front end: message boxes on standard error, progress on standard output, Start read
-// from standard input once it unlocks (a line presses Start, end of input presses Cancel), and
-// SIGINT/SIGTERM press Cancel.
+// from standard input once it unlocks (a line presses Start, end of input presses Cancel), and the
+// system's cancel requests (SIGINT/SIGTERM, Ctrl+C/Ctrl+Break) press Cancel.
 #pragma once
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,15 +15,12 @@ class ConsoleFrontEnd : public IFrontEnd {
   ConsoleFrontEnd();
   ~ConsoleFrontEnd() override;
 
-  // Blocks SIGINT and SIGTERM in the calling thread; call from main before any thread starts so
-  // that every thread inherits the mask and the signals arrive only through this front end.
-  static void BlockCancelSignals();
-
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
   void Attach(CPatchClientDlg& dlg) override;
   void Detach() override;
 
  private:
+  struct Inbox;
   void Run();
   void Render(bool final);
   void Wake();
@@ -30,8 +28,9 @@ class ConsoleFrontEnd : public IFrontEnd {
   CPatchClientDlg* m_pDlg = nullptr;
   std::thread m_thread;
   std::mutex m_outputMutex;
-  int m_wakePipe[2] = {-1, -1};
-  int m_signalFd = -1;
+  // Shared with the reader of standard input, which stays blocked in its read after the front end
+  // is gone (the process ends soon after).
+  std::shared_ptr<Inbox> m_inbox;
   std::atomic<bool> m_stop{false};
   bool m_isTerminal = false;
   bool m_liveLineOpen = false;

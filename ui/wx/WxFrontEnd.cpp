@@ -1,7 +1,5 @@
 #include "ui/wx/WxFrontEnd.h"
 
-#include <signal.h>
-
 #include <future>
 #include <thread>
 
@@ -12,6 +10,7 @@
 #include <wx/utils.h>
 
 #include "app/PatchClientDlg.h"
+#include "platform/console.h"
 #include "ui/WindowFrontEnd.h"
 #include "ui/wx/MainWindow.h"
 
@@ -113,25 +112,6 @@ void WxFrontEnd::Detach() {
   });
 }
 
-namespace {
-
-// SIGINT and SIGTERM are blocked in every thread (see main); here they press Cancel.
-void WatchCancelSignals(WxFrontEnd& frontEnd) {
-  std::thread([&frontEnd] {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    for (;;) {
-      int sig = 0;
-      if (sigwait(&set, &sig) != 0) return;
-      frontEnd.PressCancel();
-    }
-  }).detach();
-}
-
-}  // namespace
-
 bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& runClient, std::string& whyNot) {
   PrepareToolkitEnvironment();
   static char* toolkitArgv[] = {argv[0], nullptr};
@@ -152,7 +132,7 @@ bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& 
   }
   wxTheApp->SetExitOnFrameDelete(false);
   static WxFrontEnd frontEnd;
-  WatchCancelSignals(frontEnd);
+  platform::SetCancelHandler([] { frontEnd.PressCancel(); });
   std::thread client([&] {
     runClient(frontEnd);
     wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
