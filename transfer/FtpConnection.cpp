@@ -2,21 +2,13 @@
 
 #include <curl/curl.h>
 
-#include <cstdlib>
 #include <mutex>
 #include <vector>
 
+#include "transfer/FtpConnectionCommon.h"
+
 namespace {
 
-// Anonymous login sends an e-mail address as its password, by custom.
-constexpr const char* kUserName = "anonymous";
-constexpr const char* kPassword = "tarvopatch@example.com";
-constexpr long kConnectTimeoutMs = 5000;
-// A server that stops answering or sending must not hang a patch run for ever.
-constexpr long kResponseTimeoutSeconds = 60;
-// Far below any real link, far above a trickle that would keep a transfer open for days.
-constexpr long kStallBytesPerSecond = 1024;
-constexpr long kStallSeconds = 30;
 // libcurl's receive buffer; DownloadFile cuts what arrives into the 4096-byte blocks it reports.
 // Large reads mean few system calls per megabyte, which is most of a fast transfer's cost.
 constexpr long kReceiveBufferBytes = 512 * 1024;
@@ -24,17 +16,6 @@ constexpr long kReceiveBufferBytes = 512 * 1024;
 void GlobalInitOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-// Host names come from the patch server; anything that could change the URL's meaning is refused.
-bool IsPlainHostName(const std::string& host) {
-  if (host.empty() || host.size() > 253) return false;
-  for (char c : host) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-              c == '_' || c == ':';
-    if (!ok) return false;
-  }
-  return true;
 }
 
 // Percent-escapes each '/'-separated component of `path` and joins them again; empty components drop.
@@ -80,16 +61,6 @@ CURLcode RunTransfer(CURLM* multi, CURL* curl) {
 
 }  // namespace
 
-int FtpPort() {
-  const char* text = std::getenv("TARVO_FTP_PORT");
-  if (text && *text) {
-    char* end = nullptr;
-    long port = std::strtol(text, &end, 10);
-    if (end && *end == '\0' && port > 0 && port <= 65535) return static_cast<int>(port);
-  }
-  return 21;
-}
-
 CFtpConnection::CFtpConnection(std::string host, int port)
     : m_host(std::move(host)), m_port(port), m_stallBytesPerSecond(kStallBytesPerSecond), m_stallSeconds(kStallSeconds) {
   GlobalInitOnce();
@@ -114,7 +85,7 @@ std::string CFtpConnection::UrlFor(const std::string& name, bool isFolder) const
 
 bool CFtpConnection::Connect() {
   Close();
-  if (!IsPlainHostName(m_host) || m_port <= 0 || m_port > 65535) {
+  if (!IsPlainFtpHostName(m_host) || m_port <= 0 || m_port > 65535) {
     m_lastError = "unusable host name";
     return false;
   }
@@ -227,20 +198,6 @@ bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink, uint64
     return false;
   }
   return true;
-}
-
-bool CFtpConnection::ReadFile(const std::string& name, const DataSink& onData, uint64_t maxBytes) {
-  class BytesOnly : public FtpReadSink {
-   public:
-    explicit BytesOnly(const DataSink& onData) : m_onData(onData) {}
-    void OnStart(uint64_t, bool) override {}
-    bool OnData(const char* data, size_t count) override { return !m_onData || m_onData(data, count); }
-
-   private:
-    const DataSink& m_onData;
-  };
-  BytesOnly sink(onData);
-  return ReadFile(name, sink, maxBytes);
 }
 
 bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, ReadState* state) {

@@ -1,4 +1,5 @@
-// One anonymous FTP connection over libcurl.
+// One anonymous FTP connection over libcurl; on Windows over the system's own client, WinINet
+// (platform/ftp_wininet_win32.cpp), with the same behaviour except where that file says.
 //
 // A connection keeps a single control connection (one libcurl easy handle) for its whole life, so
 // a patch run of many files logs in once. Transfers are passive and binary; connecting gives up
@@ -82,11 +83,12 @@ class CFtpConnection {
 
   std::string m_host;
   int m_port;
-  std::string m_folderPath;  // URL path of the current folder, escaped, ending with '/'
+  std::string m_folderPath;  // URL path of the current folder, escaped, ending with '/' (WinINet: the folder's path)
+  std::string m_loginFolder;  // WinINet: the folder the login entered, which relative folders start from
   long m_stallBytesPerSecond;
   long m_stallSeconds;
-  void* m_curl = nullptr;    // CURL*
-  void* m_multi = nullptr;   // CURLM*: owns the cached control connection between transfers
+  void* m_curl = nullptr;    // CURL* (WinINet: the internet session)
+  void* m_multi = nullptr;   // CURLM*: owns the cached control connection between transfers (WinINet: the FTP connection)
   bool m_connected = false;
   std::string m_lastError;
 };
