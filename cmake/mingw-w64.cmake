@@ -14,3 +14,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# The programs built here run on Linux under Wine; CTest runs the tests through it.
+find_program(TARVO_WINE wine)
+if(TARVO_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${TARVO_WINE})
+endif()

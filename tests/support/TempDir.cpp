@@ -1,17 +1,25 @@
 #include "support/TempDir.h"
 
-#include <stdlib.h>
-
-#include <cerrno>
-#include <cstring>
+#include <random>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir(const std::string& prefix) {
-  std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder: " + std::string(strerror(errno)));
-  m_path = pattern;
+  // A name nobody holds yet, made by this object: creating a folder fails when the name exists.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  for (int attempt = 0; attempt < 100 && !ec; ++attempt) {
+    fs::path candidate = base / (prefix + "-" + std::to_string(random() % 1000000000));
+    if (fs::create_directory(candidate, ec)) {
+      fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace, ec);
+      m_path = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder in " + base.string());
 }
 
 TempDir::~TempDir() {
