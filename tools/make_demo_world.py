@@ -75,6 +75,8 @@ def image_pack(pictures):
 
 
 def registry(game, versions):
+    if STAND_IN:
+        game = "Z:" + game.replace("/", "\\")  # the folder as a Windows program under Wine names it
     lines = ["REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brix\\Tarvo]",
              '"defaultdir"="%s"' % game.replace("\\", "\\\\")]
     for i, v in enumerate(versions):
@@ -83,11 +85,20 @@ def registry(game, versions):
     return "\r\n".join(lines) + "\r\n"
 
 
-def script(text):
+# The Windows world's programs: a copy of tests/windows/stand_in.cpp's program each, tagged with the
+# role it plays (see there); None for the Linux world's shell scripts.
+STAND_IN = None
+
+
+def script(text, role):
+    if STAND_IN:
+        with open(STAND_IN, "rb") as f:
+            return f.read() + b"\nTARVO-STAND-IN:" + role.encode()
     return "#!/bin/sh\n" + text
 
 
-GAME = script('''# The demo game: shows the command line the patch client built for it.
+def game_program():
+    return script('''# The demo game: shows the command line the patch client built for it.
 here=$(dirname "$0")
 {
   echo "Zobi.exe started with $# arguments:"
@@ -95,7 +106,7 @@ here=$(dirname "$0")
   for a in "$@"; do echo "  [$i] $a"; i=$((i+1)); done
 } > "$here/zobi_args.txt"
 cat "$here/zobi_args.txt"
-''')
+''', "game")
 
 
 def launcher(tag):
@@ -103,7 +114,7 @@ def launcher(tag):
 here=$(dirname "$0")
 echo "%s $*" >> "$here/launcher_runs.txt"
 echo "Tarvo launcher (%s) started again"
-''' % (tag, tag, tag))
+''' % (tag, tag, tag), "launcher " + tag)
 
 
 def zip_archive(path, files, compress=True):
@@ -145,7 +156,7 @@ def build_demo(out, server_versions, registry_versions, tool):
     # The old installation.
     write(os.path.join(game, "Tarvo.exe"), launcher("old"), 0o755)
     write(os.path.join(game, "AgentIP.ini"), "[Agent]\r\nip=old\r\n")
-    write(os.path.join(game, "Zobi.exe"), GAME, 0o755)
+    write(os.path.join(game, "Zobi.exe"), game_program(), 0o755)
     write(os.path.join(game, "Data", "order.txt"), "old")
     write(os.path.join(game, "Data", "a.dat"), "a, level 1.0")
     for number in (1, 2, 3):
@@ -160,7 +171,7 @@ def build_demo(out, server_versions, registry_versions, tool):
     operator = os.path.join(out, "operator")
     write(os.path.join(operator, "Tarvo.exe"), launcher("new"), 0o644)
     write(os.path.join(operator, "AgentIP.ini"), "[Agent]\r\nip=127.0.0.1\r\n")
-    write(os.path.join(operator, "TarvoPatchClient.exe"), script('echo "new patch client"\n'), 0o644)
+    write(os.path.join(operator, "TarvoPatchClient.exe"), script('echo "new patch client"\n', "client new"), 0o644)
     for kind, name in (("launcher", "Tarvo.exe"), ("agent-list", "AgentIP.ini"), ("client", "TarvoPatchClient.exe")):
         publish(tool, kind, os.path.join(operator, name), "--root", tree)
     songs = [(1, 1.5, b"new song 1 " * 80), (2, 1.0, b"old song 2 " * 50), (3, 1.0, b"old song 3 " * 50)]
@@ -206,7 +217,7 @@ def build_bench(out, archives, total_mib):
     tree = os.path.join(out, "ftp", FTP_ROOT.strip("/"))
     rng = random.Random(11)
     os.makedirs(os.path.join(game, "Music"), exist_ok=True)
-    write(os.path.join(game, "Zobi.exe"), GAME, 0o755)
+    write(os.path.join(game, "Zobi.exe"), game_program(), 0o755)
     write(os.path.join(out, "registry.reg"), registry(game, [1.0, 1.0, 1.0, 1.0]))
     per_archive = total_mib * 1024 * 1024 // archives
     noise = rng.randbytes(1 << 20)
@@ -250,7 +261,12 @@ def main():
     parser.add_argument("--publish", help="the tarvo-publish binary (needed for the demo world)")
     parser.add_argument("--bench-archives", type=int, help="build the benchmark world instead")
     parser.add_argument("--bench-mib", type=int, default=300)
+    parser.add_argument("--windows-stand-in", metavar="EXE",
+                        help="a world for the Windows client under Wine: programs are copies of EXE "
+                             "(tarvo-stand-in.exe) and the registry names the game folder as Z:\\...")
     args = parser.parse_args()
+    global STAND_IN
+    STAND_IN = args.windows_stand_in
     if not args.bench_archives and not args.publish:
         parser.error("the demo world is published with tarvo-publish: give --publish BINARY")
     out = os.path.abspath(args.out)

@@ -1,0 +1,22 @@
+# Fails when the program (EXE) imports a DLL that is not part of Windows itself: the program must
+# run on a clean Windows, with the C++ run-time, threads and zlib linked in.
+#   cmake -DOBJDUMP=x86_64-w64-mingw32-objdump -DEXE=TarvoPatchClient.exe -P system_dlls_only.cmake
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} could not read ${EXE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
+set(system "^(KERNEL32|msvcrt|USER32|GDI32|ADVAPI32|SHELL32|ole32|OLEAUT32|COMCTL32|COMDLG32|WININET|WINMM|WS2_32|SHLWAPI|bcrypt|CRYPT32|IPHLPAPI|UxTheme|api-ms-win-.*)\\.dll$")
+set(foreign "")
+foreach(line ${imports})
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(TOUPPER "${dll}" upper)
+  string(TOUPPER "${system}" upperSystem)
+  if(NOT upper MATCHES "${upperSystem}")
+    list(APPEND foreign ${dll})
+  endif()
+  message(STATUS "imports ${dll}")
+endforeach()
+if(foreign)
+  message(FATAL_ERROR "${EXE} needs DLLs that Windows does not have: ${foreign}")
+endif()
