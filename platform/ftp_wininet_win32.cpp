@@ -12,6 +12,8 @@
 //   receive time-out where WinINet applies one to data connections, and by Cancel in any case.
 #include <windows.h>
 #include <wininet.h>
+// The connection's own SetCurrentDirectory, not the file system's wide one that windows.h makes of it.
+#undef SetCurrentDirectory
 
 #include <string>
 #include <vector>

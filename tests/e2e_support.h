@@ -8,10 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -21,10 +25,57 @@
 #include <vector>
 
 #include "support/ClientProcess.h"
+#include "support/FtpServer.h"
 
 namespace e2e {
 
 constexpr int kWaitMs = 30000;
+
+// Waits until `path` exists with some content, and a little longer for its writer to finish.
+inline bool WaitForFile(const std::string& path, int ms) {
+  namespace fs = std::filesystem;
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!fs::exists(path) || fs::file_size(path) == 0) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return true;
+}
+
+// The demo world's data patch from level 1.0: the list, then the archives with the last record
+// first, all installed into `game` with nothing left behind.
+inline void ExpectDemoDataPatchInstalled(const FtpServer& ftp, const std::string& game) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
+  ASSERT_EQ(fetched.size(), 6u) << ftp.Log();
+  const char* const order[] = {"FileList_100.dat", "T_120.zip", "PatchMusic_120.zip",
+                               "C_120.zip",        "B_110.zip", "A_110.zip"};
+  for (size_t i = 0; i < fetched.size(); ++i) EXPECT_NE(fetched[i].find(order[i]), std::string::npos) << fetched[i];
+  EXPECT_EQ(ftp.LoginCount(), 2);  // the list, then one connection for every archive
+  EXPECT_EQ(ReadTextFile(game + "/Data/order.txt"), "A");
+  EXPECT_EQ(ReadTextFile(game + "/Data/a.dat"), "a, level 1.1");
+  EXPECT_EQ(ReadTextFile(game + "/Data/Sub/deep.dat"), "deep");
+  EXPECT_EQ(fs::file_size(game + "/Texture/pack.bin"), 3u << 20);
+  EXPECT_FALSE(fs::exists(game + "/Music/Temp"));
+  for (const char* leftover : {"Data/A_110.zip", "Data/C_120.zip", "PatchMusic_120.zip", "TempList.dat"}) {
+    EXPECT_FALSE(fs::exists(game + "/" + leftover)) << leftover;
+  }
+}
+
+// The launcher, agent list and client fetched in that order, and the new launcher started at the end.
+inline void ExpectLauncherUpdateRestartedTheNewLauncher(const FtpServer& ftp, const std::string& game,
+                                                        const std::string& remote, int waitMs) {
+  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
+  ASSERT_EQ(fetched.size(), 3u) << ftp.Log();
+  EXPECT_NE(fetched[0].find("Tarvo.exe"), std::string::npos);
+  EXPECT_NE(fetched[1].find("AgentIP.ini"), std::string::npos);
+  EXPECT_NE(fetched[2].find("TarvoPatchClient.exe"), std::string::npos);
+  // The new launcher, put in place and made startable, is the one started at the end.
+  ASSERT_TRUE(WaitForFile(game + "/launcher_runs.txt", waitMs));
+  EXPECT_EQ(ReadTextFile(game + "/launcher_runs.txt"), "new \n");
+  EXPECT_EQ(ReadTextFile(game + "/AgentIP.ini"), ReadTextFile(remote + "/TarvoPatch/AgentIP.ini"));
+}
 
 // Builds a world in `folder` with make_demo_world.py; versions as it takes them ("1.0,1.0,1.2.3,1.0").
 inline bool MakeWorld(const std::string& folder, const std::string& serverVersions,

@@ -7,11 +7,9 @@
 // windows sets both); skipped otherwise.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "e2e_support.h"
 #include "install_test_support.h"
@@ -40,16 +38,6 @@ std::string WinePath(const std::string& path) {
     if (c == '/') c = '\\';
   }
   return windows;
-}
-
-bool WaitForFile(const std::string& path, int ms) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!fs::exists(path) || fs::file_size(path) == 0) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the writer may still be writing
-  return true;
 }
 
 class WindowsClientTest : public ::testing::Test {
@@ -125,31 +113,15 @@ TEST_F(WindowsClientTest, DataPatchUnpacksRecordsInTheWineRegistryAndStartLaunch
   StartClient(client, server.Port(), ftp.Port());
   ASSERT_TRUE(client.WaitForStdout("Ready.", kWineWaitMs)) << client.Stdout() << client.Stderr();
 
-  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
-  ASSERT_EQ(fetched.size(), 6u) << ftp.Log();
-  const char* const order[] = {"FileList_100.dat", "T_120.zip", "PatchMusic_120.zip",
-                               "C_120.zip",        "B_110.zip", "A_110.zip"};
-  for (size_t i = 0; i < fetched.size(); ++i) EXPECT_NE(fetched[i].find(order[i]), std::string::npos) << fetched[i];
-  EXPECT_EQ(ftp.LoginCount(), 2);  // the list, then one connection for every archive
+  e2e::ExpectDemoDataPatchInstalled(ftp, m_world + "/game");
   EXPECT_EQ(ftp.CountInLog("<- SIZE "), 0);  // sizes come from the listing
-
-  EXPECT_EQ(ReadTextFile(Game("Data/order.txt")), "A");
-  EXPECT_EQ(ReadTextFile(Game("Data/a.dat")), "a, level 1.1");
-  EXPECT_EQ(ReadTextFile(Game("Data/Sub/deep.dat")), "deep");
-  EXPECT_EQ(fs::file_size(Game("Texture/pack.bin")), 3u << 20);
-  EXPECT_TRUE(fs::exists(Game("Music/zoma3.qkn")));
-  EXPECT_FALSE(fs::exists(Game("Music/Temp")));
-  for (const char* leftover : {"Data/A_110.zip", "Data/C_120.zip", "PatchMusic_120.zip", "TempList.dat"}) {
-    EXPECT_FALSE(fs::exists(Game(leftover))) << leftover;
-  }
-  EXPECT_FALSE(fs::exists(m_world + "/registry.reg.new"));
   EXPECT_FLOAT_EQ(Version(3), 1.23f);
   EXPECT_FLOAT_EQ(Version(1), 1.0f);
 
   client.WriteStdin("\n");
   EXPECT_EQ(client.Wait(kWineWaitMs), 0);
   EXPECT_EQ(client.Stderr(), "");
-  ASSERT_TRUE(WaitForFile(Game("zobi_args.txt"), kWineWaitMs));
+  ASSERT_TRUE(e2e::WaitForFile(Game("zobi_args.txt"), kWineWaitMs));
   EXPECT_EQ(ReadTextFile(Game("zobi_args.txt")).rfind("Zobi.exe started with ", 0), 0u);
 }
 
@@ -162,14 +134,7 @@ TEST_F(WindowsClientTest, LauncherUpdateEndsWithTheNewLaunchersStart) {
   StartClient(client, server.Port(), ftp.Port());
   ASSERT_NE(client.Wait(kWineWaitMs), -1) << client.Stdout();
   EXPECT_EQ(client.Stderr(), "");
-  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
-  ASSERT_EQ(fetched.size(), 3u) << ftp.Log();
-  EXPECT_NE(fetched[0].find("Tarvo.exe"), std::string::npos);
-  EXPECT_NE(fetched[1].find("AgentIP.ini"), std::string::npos);
-  EXPECT_NE(fetched[2].find("TarvoPatchClient.exe"), std::string::npos);
-  ASSERT_TRUE(WaitForFile(Game("launcher_runs.txt"), kWineWaitMs));
-  EXPECT_EQ(ReadTextFile(Game("launcher_runs.txt")), "new \n");
-  EXPECT_EQ(ReadTextFile(Game("AgentIP.ini")), ReadTextFile(Remote("TarvoPatch/AgentIP.ini")));
+  e2e::ExpectLauncherUpdateRestartedTheNewLauncher(ftp, m_world + "/game", m_world + "/ftp/tarvo", kWineWaitMs);
   EXPECT_FLOAT_EQ(Version(1), 1.1f);
   EXPECT_FLOAT_EQ(Version(2), 1.1f);
   EXPECT_FLOAT_EQ(Version(3), 1.0f);
