@@ -11,6 +11,7 @@
 
 #include "e2e_support.h"
 #include "install_test_support.h"
+#include "support/ChildProcesses.h"
 #include "support/ClientProcess.h"
 #include "support/FtpServer.h"
 #include "support/PatchServer.h"
@@ -36,6 +37,16 @@ float MusicVersion(const std::string& path) {
   float version;
   std::memcpy(&version, header + 104, sizeof version);
   return version;
+}
+
+// The world's programs write their notes whole: under another name first, or in one write.
+bool WaitForFile(const std::string& path, int ms) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!fs::exists(path) || fs::file_size(path) == 0) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
 }
 
 // The last progress line the console printed before Start unlocked.
@@ -87,8 +98,22 @@ TEST_F(PatchRunTest, DataPatchOverTwoLevelsInstallsTheLastRecordFirstOverOneLogi
   ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stdout() << client.Stderr();
 
   // The list names A, B (level 1.1) then C, the music patch and the textures (level 1.2).
-  e2e::ExpectDemoDataPatchInstalled(ftp, m_world + "/game");
+  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
+  ASSERT_EQ(fetched.size(), 6u);
+  const char* const order[] = {"FileList_100.dat", "T_120.zip", "PatchMusic_120.zip",
+                               "C_120.zip",        "B_110.zip", "A_110.zip"};
+  for (size_t i = 0; i < fetched.size(); ++i) EXPECT_NE(fetched[i].find(order[i]), std::string::npos) << fetched[i];
+  EXPECT_EQ(ftp.LoginCount(), 2);  // the list, then one connection for every archive
+
+  EXPECT_EQ(ReadTextFile(Game("Data/order.txt")), "A");
+  EXPECT_EQ(ReadTextFile(Game("Data/a.dat")), "a, level 1.1");
+  EXPECT_EQ(ReadTextFile(Game("Data/Sub/deep.dat")), "deep");
+  EXPECT_EQ(fs::file_size(Game("Texture/pack.bin")), 3u << 20);
   EXPECT_FLOAT_EQ(MusicVersion(Game("Music/zoma3.qkn")), 1.2f);  // moved out of Music/Temp
+  EXPECT_FALSE(fs::exists(Game("Music/Temp")));
+  for (const char* leftover : {"Data/A_110.zip", "Data/C_120.zip", "PatchMusic_120.zip", "TempList.dat"}) {
+    EXPECT_FALSE(fs::exists(Game(leftover))) << leftover;
+  }
   EXPECT_FLOAT_EQ(Version(3), 1.23f);
   EXPECT_FLOAT_EQ(Version(1), 1.0f);
   std::string progress = LastProgressLine(client.Stdout());
@@ -131,7 +156,15 @@ TEST_F(PatchRunTest, LauncherAgentListAndClientUpdatesEndWithTheLaunchersRestart
   ClientProcess client;
   ASSERT_TRUE(RunToEnd(server.Port(), ftp.Port(), client)) << client.Stdout();
   EXPECT_EQ(client.Stderr(), "");
-  e2e::ExpectLauncherUpdateRestartedTheNewLauncher(ftp, m_world + "/game", m_world + "/ftp/tarvo", 5000);
+  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
+  ASSERT_EQ(fetched.size(), 3u);
+  EXPECT_NE(fetched[0].find("Tarvo.exe"), std::string::npos);
+  EXPECT_NE(fetched[1].find("AgentIP.ini"), std::string::npos);
+  EXPECT_NE(fetched[2].find("TarvoPatchClient.exe"), std::string::npos);
+  // The new launcher, put in place and made executable, is the one started at the end.
+  ASSERT_TRUE(WaitForFile(Game("launcher_runs.txt"), 5000));
+  EXPECT_EQ(ReadTextFile(Game("launcher_runs.txt")), "new \n");
+  EXPECT_EQ(ReadTextFile(Game("AgentIP.ini")), ReadTextFile(Remote("TarvoPatch/AgentIP.ini")));
   EXPECT_FLOAT_EQ(Version(1), 1.1f);
   EXPECT_FLOAT_EQ(Version(2), 1.1f);
   // Neither the music nor the data were looked at.
@@ -150,7 +183,7 @@ TEST_F(PatchRunTest, PatchClientUpdateLeavesTheNewClientInTempAndRestartsTheLaun
   EXPECT_EQ(ReadTextFile(Game("Temp/TarvoPatchClient.exe")), ReadTextFile(Remote("TarvoPatch/TarvoPatchClient.exe")));
   EXPECT_FLOAT_EQ(Version(2), 1.1f);
   EXPECT_FLOAT_EQ(Version(1), 1.0f);
-  ASSERT_TRUE(e2e::WaitForFile(Game("launcher_runs.txt"), 5000));
+  ASSERT_TRUE(WaitForFile(Game("launcher_runs.txt"), 5000));
   EXPECT_EQ(ReadTextFile(Game("launcher_runs.txt")), "old \n");
   EXPECT_EQ(ftp.CountInLog("<- RETR "), 1);
 }
@@ -240,7 +273,7 @@ TEST_F(PatchRunTest, StartHandsTheGameItsCommandLine) {
   ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stderr();
   client.WriteStdin("\n");
   EXPECT_EQ(client.Wait(kWaitMs), 0);
-  ASSERT_TRUE(e2e::WaitForFile(Game("zobi_args.txt"), 5000));
+  ASSERT_TRUE(WaitForFile(Game("zobi_args.txt"), 5000));
   EXPECT_EQ(ReadTextFile(Game("zobi_args.txt")),
             "Zobi.exe started with 17 arguments:\n"
             "  [1] 2\n  [2] 10.0.0.1\n  [3] 10.0.0.2\n  [4] /tarvo\n  [5] demo\n"
@@ -256,13 +289,14 @@ TEST_F(PatchRunTest, StartWithoutGameServersNeverStartsTheGame) {
   MakeWorld(versions);
   FtpServer ftp(FtpOptions());
   PatchServer server(e2e::PatchConfig(versions, "[]"));
+  AdoptOrphans();  // a game the client started would be left to this process when the client ends
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
   ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stderr();
   client.WriteStdin("\n");
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   EXPECT_EQ(client.Stderr(), std::string(kStopNoServers) + "\n");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(HasChildNamed("Zobi"));
   EXPECT_FALSE(fs::exists(Game("zobi_args.txt")));
 }
 
@@ -304,7 +338,7 @@ TEST_F(PatchRunTest, PatchedProgramsStayStartableAndPatchedFilesKeepTheirModes) 
   // Start runs the patched game program.
   client.WriteStdin("\n");
   EXPECT_EQ(client.Wait(kWaitMs), 0);
-  ASSERT_TRUE(e2e::WaitForFile(Game("zobi_args.txt"), 5000)) << client.Stderr();
+  ASSERT_TRUE(WaitForFile(Game("zobi_args.txt"), 5000)) << client.Stderr();
   EXPECT_EQ(ReadTextFile(Game("zobi_args.txt")), "patched game\n");
 }
 

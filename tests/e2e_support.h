@@ -31,7 +31,8 @@ namespace e2e {
 
 constexpr int kWaitMs = 30000;
 
-// Waits until `path` exists with some content, and a little longer for its writer to finish.
+// Waits until `path` exists with some content. The world's programs write their notes whole (under
+// another name first, or in one write), so a file with content is complete.
 inline bool WaitForFile(const std::string& path, int ms) {
   namespace fs = std::filesystem;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -39,7 +40,6 @@ inline bool WaitForFile(const std::string& path, int ms) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   return true;
 }
 

@@ -104,7 +104,9 @@ here=$(dirname "$0")
   echo "Zobi.exe started with $# arguments:"
   i=1
   for a in "$@"; do echo "  [$i] $a"; i=$((i+1)); done
-} > "$here/zobi_args.txt"
+} > "$here/zobi_args.tmp"
+# Put in place whole, so that whoever watches for the file never reads half of it.
+mv "$here/zobi_args.tmp" "$here/zobi_args.txt"
 cat "$here/zobi_args.txt"
 ''', "game")
 
