@@ -20,7 +20,7 @@ constexpr int kWaitMs = 30000;
 // Far beyond what a Cancel may take, and far below what the blocked states took before (a connect
 // time-out of 5 s, the list's four connection attempts, a send that never returned).
 constexpr int kEndedByMs = 3000;
-const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
+using e2e::kDataPatchDue;
 // Server frames from the patch server, sent again and again without reading what the client answers.
 const char* const kVersionsForEver = R"("frames": [], "keep_sending": {"frame": "versions"}, "rcvbuf": 4096)";
 

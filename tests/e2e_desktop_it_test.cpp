@@ -19,7 +19,7 @@ using e2e::kWaitMs;
 const char* const kGameSite = "신나는 Tarvo - Windows Internet Explorer";
 const char* const kMusicTool = "Tarvo - Download Music";
 const char* const kCurrent = "1.0,1.0,1.0,1.0";
-const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
+using e2e::kDataPatchDue;
 
 class DesktopRunTest : public DesktopFixture {
  protected:

@@ -27,8 +27,7 @@ const char* const kStopNoServers = "接收服务器信息失败,请重新再试.
 const char* const kStopPatchDownload = "无法下载补丁文件,因此中断执行.";
 const char* const kStopUnforeseen = "发现无法预知的错误,因此中断执行.";
 
-// Data patch due (1.0 → 1.2.3); launcher, client and music current.
-const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
+using e2e::kDataPatchDue;
 
 float MusicVersion(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -76,6 +76,9 @@ inline void ExpectLauncherUpdateRestartedTheNewLauncher(const FtpServer& ftp, co
   EXPECT_EQ(ReadTextFile(game + "/launcher_runs.txt"), "new \n");
   EXPECT_EQ(ReadTextFile(game + "/AgentIP.ini"), ReadTextFile(remote + "/TarvoPatch/AgentIP.ini"));
 }
+// Versions of a world with a data patch due (1.0 → 1.2.3 over two levels); launcher, client and
+// music current.
+inline const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
 
 // Builds a world in `folder` with make_demo_world.py; versions as it takes them ("1.0,1.0,1.2.3,1.0").
 inline bool MakeWorld(const std::string& folder, const std::string& serverVersions,

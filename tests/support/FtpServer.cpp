@@ -80,6 +80,15 @@ FtpServer::FtpServer(Options options) {
     args.push_back(name);
   }
 
+  if (!options.cutRandomly.empty()) {
+    args.push_back("--cut-random");
+    args.push_back(options.cutRandomly);
+  }
+  for (const auto& stall : options.stalls) {
+    args.push_back("--stall");
+    args.push_back(stall);
+  }
+
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
@@ -105,6 +114,11 @@ FtpServer::FtpServer(Options options) {
 }
 
 FtpServer::~FtpServer() { Stop(); }
+
+void FtpServer::Kill() {
+  if (m_pid > 0) kill(m_pid, SIGKILL);
+  Stop();
+}
 
 void FtpServer::Stop() {
   if (m_pid > 0) {

@@ -32,6 +32,12 @@ class FtpServer {
     std::vector<std::string> announcedSizes;
     // Paths relative to the root whose transfer never ends.
     std::vector<std::string> endlessFiles;
+    // "SEED/PERCENT": every transfer is cut at a random byte with that chance; the same seed cuts
+    // the same transfers at the same bytes. Each choice is logged ("fault: RETR ... cut after N").
+    std::string cutRandomly;
+    // "PATH=BYTES:SECONDS": the first transfer of PATH stops after BYTES for SECONDS, the whole
+    // server with it, as a host that hangs, then goes on.
+    std::vector<std::string> stalls;
   };
 
   FtpServer();
@@ -47,6 +53,9 @@ class FtpServer {
   void PutFile(const std::string& relativePath, const std::string& content) const;
   // A file of `size` bytes whose content is a fixed pseudo-random pattern; returns the content.
   std::string PutPatternFile(const std::string& relativePath, size_t size) const;
+
+  // Ends the server at once, as a host that goes down: its connections break without a word.
+  void Kill();
 
   // The server's log so far: one line per command ("<- RETR x") and reply ("-> 226 ...").
   std::string Log() const;

@@ -7,22 +7,24 @@ Every command and reply goes to the log file, so a test can read what the client
 import argparse
 import logging
 import os
+import random
 import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FileProducer, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
 class _CutProducer:
-    """Sends the first half of a file, then fails the read so the server drops the data connection."""
+    """Sends the first `limit` bytes of a file (half of it by default), then fails the read so the
+    server drops the data connection."""
 
     buffer_size = 4096
 
-    def __init__(self, fd):
+    def __init__(self, fd, limit=None):
         self.file = fd
-        self.limit = os.fstat(fd.fileno()).st_size // 2
+        self.limit = os.fstat(fd.fileno()).st_size // 2 if limit is None else limit
         self.sent = 0
 
     def more(self):
@@ -47,6 +49,28 @@ class _SlowProducer:
             time.sleep(0.1)
         self.first = False
         return self.file.read(self.chunk)
+
+
+class _StallProducer:
+    """Sends the first `after` bytes of a file, then stops for `seconds` (the whole server with it,
+    as a host that hangs), then sends the rest."""
+
+    buffer_size = 4096
+
+    def __init__(self, fd, after, seconds):
+        self.file = fd
+        self.after = after
+        self.seconds = seconds
+        self.sent = 0
+
+    def more(self):
+        if self.after is not None and self.sent >= self.after:
+            time.sleep(self.seconds)
+            self.after = None
+        want = self.buffer_size if self.after is None else min(self.buffer_size, self.after - self.sent)
+        data = self.file.read(want)
+        self.sent += len(data)
+        return data
 
 
 class _PacedProducer:
@@ -95,8 +119,20 @@ def _key(name):
     return os.path.normcase(name.strip("/"))
 
 
-def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endless_names, rate=0):
+def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endless_names, rate=0,
+                 cut_random=None, stalls=()):
     remaining = {_key(name): cut_times for name in cut_names}
+    # SEED/PERCENT: every transfer is cut at a random byte with that chance, drawn from one
+    # generator, so the same seed cuts the same transfers at the same bytes again.
+    chance = None
+    if cut_random:
+        seed, _, percent = cut_random.partition("/")
+        chance = (random.Random(int(seed)), float(percent) / 100.0, seed)
+    stalled = {}  # path -> [bytes before the stall, seconds]; the first transfer only
+    for item in stalls:
+        name, _, spec = item.rpartition("=")
+        after, _, seconds = spec.partition(":")
+        stalled[_key(name)] = [int(after), float(seconds)]
     slow = {_key(name) for name in slow_names}
     endless = {_key(name) for name in endless_names}
     sizes = {}  # path -> [answer, SIZE commands left to answer so (None: all)]
@@ -146,6 +182,39 @@ def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endles
                     return None
                 self.push_dtp_data(_SlowProducer(fd, slow_chunk), isproducer=True, file=fd, cmd="RETR")
                 return file
+            if rel in stalled:
+                after, seconds = stalled.pop(rel)
+                try:
+                    fd = self.run_as_current_user(self.fs.open, file, "rb")
+                except OSError as err:
+                    self.respond("550 %s." % err.strerror)
+                    return None
+                logging.info("fault: RETR %s stalls %.1f s after %d bytes", rel, seconds, after)
+                self.push_dtp_data(_StallProducer(fd, after, seconds), isproducer=True, file=fd, cmd="RETR")
+                return file
+            if chance is not None:
+                rng, probability, seed = chance
+                try:
+                    fd = self.run_as_current_user(self.fs.open, file, "rb")
+                except OSError as err:
+                    self.respond("550 %s." % err.strerror)
+                    return None
+                # A transfer asked to start further in (REST) starts there, as the server's own would.
+                start, self._restart_position = self._restart_position, 0
+                fd.seek(start)
+                left = os.fstat(fd.fileno()).st_size - start
+                if left < 0:
+                    fd.close()
+                    self.respond("554 REST position beyond the file's end.")
+                    return None
+                if left > 0 and rng.random() < probability:
+                    cut = rng.randrange(left)
+                    logging.info("fault: RETR %s from %d cut after %d of %d bytes (seed %s)", rel, start, cut, left, seed)
+                    self.push_dtp_data(_CutProducer(fd, cut), isproducer=True, file=fd, cmd="RETR")
+                else:
+                    logging.info("fault: RETR %s from %d whole (seed %s)", rel, start, seed)
+                    self.push_dtp_data(FileProducer(fd, self._current_type), isproducer=True, file=fd, cmd="RETR")
+                return file
             if remaining.get(rel, 0) > 0:
                 remaining[rel] -= 1
                 try:
@@ -168,7 +237,7 @@ def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endles
     if announced:
         Handler.dtp_handler = _HandedOverDTP
     # Cuts and slow files need the producer path; sendfile would bypass it.
-    if cut_names or slow_names or endless_names or announced or rate > 0:
+    if cut_names or slow_names or endless_names or announced or rate > 0 or cut_random or stalls:
         Handler.use_sendfile = False
     return Handler
 
@@ -191,6 +260,10 @@ def main():
                         help="path relative to the root whose transfer never ends")
     parser.add_argument("--rate", type=float, default=0,
                         help="bytes a second that every other transfer is held to (0: as fast as it goes)")
+    parser.add_argument("--cut-random", default=None,
+                        help="SEED/PERCENT: cut each transfer with that chance at a random byte (logged)")
+    parser.add_argument("--stall", action="append", default=[],
+                        help="PATH=BYTES:SECONDS: the first transfer of PATH stops for SECONDS after BYTES")
     args = parser.parse_args()
 
     logging.basicConfig(filename=args.log, level=logging.DEBUG,
@@ -198,7 +271,8 @@ def main():
 
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(os.path.realpath(args.root), perm="elr")
-    handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk, args.announce, args.endless, args.rate)
+    handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk, args.announce, args.endless, args.rate,
+                           args.cut_random, args.stall)
     handler.authorizer = authorizer
     handler.banner = "test server ready"
 
