@@ -2,6 +2,7 @@
 // refused connections, and how it starts and ends.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
 #include "support/ClientProcess.h"
@@ -100,17 +101,52 @@ TEST_F(SessionTest, LossBeforeAnyAnswerCostsOneSilentRetry) {
   EXPECT_EQ(server.Connections(), 2);  // exactly two attempts, both to the one server
 }
 
-TEST_F(SessionTest, LossAfterTheFirstAnswerEndsTheRun) {
-  PatchServer server(R"("close_after": 1)");
-  ClientProcess client;
-  StartClient(client, server.Port());
-  EXPECT_EQ(client.Wait(kWaitMs), 0);
-  EXPECT_EQ(client.Stderr(), "Disconnected from server.\n");
-  EXPECT_EQ(server.Connections(), 1);
+TEST_F(SessionTest, LossAfterEachFrameBeforeTheGameServersEndsTheRun) {
+  // After the versions (type 1), the download places (type 3) and the game settings (type 5).
+  for (int sent = 1; sent <= 3; ++sent) {
+    PatchServer server(std::string(kFullSession) + R"(, "close_after": )" + std::to_string(sent));
+    ClientProcess client;
+    StartClient(client, server.Port());
+    EXPECT_EQ(client.Wait(kWaitMs), 0) << sent;
+    EXPECT_EQ(client.Stderr(), "Disconnected from server.\n") << sent;
+    EXPECT_EQ(server.Connections(), 1) << sent;
+  }
+}
+
+TEST_F(SessionTest, TruncatedGarbledAndOversizedFramesEndTheConnectionWithoutHarm) {
+  // Bytes that no server would send, the same on every run.
+  std::string garbage;
+  uint32_t state = 20261208;
+  for (int i = 0; i < 600; ++i) {
+    state = state * 1664525u + 1013904223u;
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", state >> 24);
+    garbage += hex;
+  }
+  // Each list of frames is followed by the close.
+  const struct {
+    const char* what;
+    std::string frames;
+    int count;
+  } cases[] = {
+      {"a frame cut short", R"("versions", {"raw": "2000030000000000"})", 2},
+      {"a header cut short", R"("versions", "places", {"raw": "10"})", 3},
+      {"garbage", R"("versions", {"raw": ")" + garbage + R"("})", 2},
+      {"a full-size frame of nothing but string bytes", R"("versions", {"raw": "00100100)" + std::string(2 * 4092, '6') + R"("})", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PatchServer server(std::string(kFullSession) + R"(, "frames": [)" + c.frames + R"(], "close_after": )" +
+                       std::to_string(c.count));
+    ClientProcess client;
+    StartClient(client, server.Port());
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+    EXPECT_EQ(client.Stderr(), "Disconnected from server.\n");
+  }
 }
 
 TEST_F(SessionTest, FrameLengthOutsideItsLimitsEndsTheConnection) {
-  for (const char* bad : {"02000100", "01100100"}) {  // lengths 2 and 4097
+  for (const char* bad : {"02000100", "01100100", "ffff0100"}) {  // lengths 2, 4097 and 65535
     PatchServer server(std::string(R"("frames": ["versions", {"raw": ")") + bad + R"("}, "places"])");
     ClientProcess client;
     StartClient(client, server.Port());
