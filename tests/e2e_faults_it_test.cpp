@@ -125,11 +125,13 @@ TEST_F(FtpFaultTest, AFullDiskEndsTheRunCleanlyAndLeavesTheOldInstallationAsItWa
   const struct {
     const char* what;
     size_t bytes;
+    bool full;  // filled up before the run, up to the last byte
   } cases[] = {
+      {"before the list", 1 << 20, true},
       // The first archive (the textures, 1.6 MB) does not fit.
-      {"during a download", 1 << 20},
+      {"during a download", 1 << 20, false},
       // It fits, but the 3 MiB it unpacks to does not fit beside it.
-      {"during an unpack", static_cast<size_t>(archive) + (1 << 20)},
+      {"during an unpack", static_cast<size_t>(archive) + (1 << 20), false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -138,10 +140,17 @@ TEST_F(FtpFaultTest, AFullDiskEndsTheRunCleanlyAndLeavesTheOldInstallationAsItWa
     SmallDisk disk(Game(), c.bytes);
     if (!disk.Mounted()) GTEST_SKIP() << "a small disk for the game folder needs a tmpfs mount, which needs root: " << disk.Error();
     fs::copy(m_old, Game(), fs::copy_options::recursive);
+    if (c.full) {
+      std::ofstream fill(Game("filler"), std::ios::binary);
+      const std::string block(4096, 'f');
+      while (fill.write(block.data(), block.size())) {
+      }
+    }
     FtpServer ftp(FtpOptions());
     ClientProcess client;
     Start(client, ftp.Port());
     EXPECT_EQ(AwaitEnd(client), End::kStopped) << client.Stdout() << client.Stderr();
+    fs::remove(Game("filler"));
     // The old installation, whole, and nothing beside it: no piece of a file fills the full disk.
     EXPECT_EQ(e2e::Tree(Game()), e2e::Tree(m_old));
     ExpectSound(c.what);
