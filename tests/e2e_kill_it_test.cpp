@@ -21,7 +21,8 @@ using e2e::kWaitMs;
 namespace {
 
 // Events of the files below a world folder: the folder itself, and its game folder with every
-// folder made in it later. Paths are relative to the world folder, with '/'.
+// folder made in it later. Paths are relative to the world folder, with '/'. The first events in a
+// folder made during the run may come before its watch: points lie in folders that exist by then.
 class FileEvents {
  public:
   struct Event {
@@ -95,13 +96,13 @@ const KillPoint kPoints[] = {
     {"unpack", "game/Texture/pack.bin.part0_", IN_CREATE},
     {"unpack", "game/Texture/pack.bin.part0_", IN_MODIFY, 1, 1500000},
     {"unpack", "game/Texture/pack.bin.part0_", IN_CLOSE_WRITE},
-    {"unpack", "game/Music/Temp/zoma3.qkn.part0_", IN_CLOSE_WRITE},
+    {"unpack", "game/Data/Sub", IN_CREATE},  // a folder an archive brings
     {"unpack", "game/Data/c.dat.part0_", IN_CREATE},
     {"unpack", "game/Data/order.txt.part0_", IN_CLOSE_WRITE, 2},
     {"unpack", "game/Data/a.dat.part0_", IN_MODIFY},
     {"rename", "game/Texture/pack.bin", IN_MOVED_TO},
-    {"rename", "game/Music/Temp/zoma3.qkn", IN_MOVED_TO},
     {"rename", "game/Music/zoma3.qkn", IN_MOVED_TO},  // the music move
+    {"rename", "game/Music/Temp", IN_DELETE, 2},      // its folder gone (the first is the session's)
     {"rename", "game/Data/order.txt", IN_MOVED_TO, 1},
     {"rename", "game/Data/b.dat", IN_MOVED_TO},
     {"rename", "game/Data/order.txt", IN_MOVED_TO, 3},
