@@ -1,7 +1,8 @@
 // The client's window on a private X server, against the real binary and the project's patch and
 // FTP servers: its title, size and picture, the Start button's frames through a patch, clicks on a
-// locked and an unlocked Start, Cancel, a stop code's message box, the notice page, and the choice
-// between the window and the console. Screenshots of each state go to the build folder.
+// locked and an unlocked Start, Cancel, a stop code's message box, the notice page, the choice
+// between the window and the console, the About box, the icon and the redraw after minimising, the
+// hand cursor and the tooltips. Screenshots of each state go to the build folder.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -144,6 +146,7 @@ class WindowTest : public ::testing::Test {
   }
   // Whether the button `id` shows frame `frame` of its strip, pixel for pixel.
   static bool ShowsFrame(const XServer::Image& image, int id, int frame) {
+    if (image.width < kClientWidth || image.height < kClientHeight) return false;  // not grabbed
     CSkinBitmap strip;
     strip.Load(id == IDC_START ? IDB_START : IDB_CANCEL);
     const RECT r = ControlRect(id);
@@ -173,6 +176,7 @@ XServer* WindowTest::s_x = nullptr;
 
 // Pixels of the window that differ from the background picture outside every control.
 int PictureMismatches(const XServer::Image& image) {
+  if (image.width < kClientWidth || image.height < kClientHeight) return kClientWidth * kClientHeight;  // not grabbed
   CSkinBitmap background;
   background.Load(IDB_BACKGROUND);
   const int controls[] = {IDC_START, IDCANCEL, 1000, IDC_STATUS, IDC_FILE_BYTES, IDC_TOTAL_BYTES,
@@ -189,6 +193,84 @@ int PictureMismatches(const XServer::Image& image) {
       if (!underControl && image.At(x, y) != ToRgb(background.Pixel(x, y))) ++mismatches;
     }
   return mismatches;
+}
+
+// One image of an ICO or CUR resource as ARGB values, rows top to bottom, as X11 carries icons and
+// cursors. The resources hold 32-bit images (alpha in the pixel) and 4-bit ones (a palette and the
+// AND mask).
+struct ResourceImage {
+  int width = 0, height = 0, xhot = 0, yhot = 0;
+  std::vector<uint32_t> argb;
+};
+
+std::vector<ResourceImage> ReadIconResource(int type, int id) {
+  std::vector<ResourceImage> images;
+  const ResourceBytes res = FindResource(type, static_cast<unsigned>(id));
+  auto u16 = [&](size_t at) { return uint32_t(res.data[at] | (res.data[at + 1] << 8)); };
+  auto u32 = [&](size_t at) { return u16(at) | (u16(at + 2) << 16); };
+  if (res.size < 6) return images;
+  for (uint32_t i = 0; i < u16(4); ++i) {
+    const size_t entry = 6 + 16 * size_t(i);
+    ResourceImage image;
+    image.width = res.data[entry] ? res.data[entry] : 256;
+    image.height = res.data[entry + 1] ? res.data[entry + 1] : 256;
+    image.xhot = int(u16(entry + 4));
+    image.yhot = int(u16(entry + 6));
+    const size_t dib = u32(entry + 12);
+    const int bits = int(u16(dib + 14));
+    const size_t colours = bits == 4 ? 16 : 0;
+    const size_t palette = dib + u32(dib);
+    const size_t pixels = palette + 4 * colours;
+    const size_t stride = ((size_t(image.width) * size_t(bits) + 31) / 32) * 4;
+    const size_t mask = pixels + stride * size_t(image.height);
+    const size_t maskStride = ((size_t(image.width) + 31) / 32) * 4;
+    for (int y = 0; y < image.height; ++y) {
+      const size_t row = size_t(image.height - 1 - y);  // bottom-up
+      for (int x = 0; x < image.width; ++x) {
+        const uint8_t* p;
+        uint32_t alpha;
+        if (bits == 32) {
+          p = res.data + pixels + row * stride + 4 * size_t(x);
+          alpha = p[3];
+        } else {
+          const uint8_t pair = res.data[pixels + row * stride + size_t(x) / 2];
+          p = res.data + palette + 4 * size_t(x % 2 ? pair & 15 : pair >> 4);
+          const bool transparent = (res.data[mask + row * maskStride + size_t(x) / 8] >> (7 - x % 8)) & 1;
+          alpha = transparent ? 0 : 255;
+        }
+        image.argb.push_back(alpha << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0]);
+      }
+    }
+    images.push_back(image);
+  }
+  return images;
+}
+
+// The images of a _NET_WM_ICON property.
+std::vector<ResourceImage> SplitIconProperty(const std::vector<unsigned long>& values) {
+  std::vector<ResourceImage> images;
+  for (size_t at = 0; at + 2 <= values.size();) {
+    ResourceImage image;
+    image.width = int(values[at]);
+    image.height = int(values[at + 1]);
+    const size_t count = size_t(image.width) * size_t(image.height);
+    if (at + 2 + count > values.size()) break;
+    for (size_t i = 0; i < count; ++i) image.argb.push_back(static_cast<uint32_t>(values[at + 2 + i]));
+    images.push_back(image);
+    at += 2 + count;
+  }
+  return images;
+}
+
+// Whether two ARGB images show the same picture: the same transparency, and the same colour wherever
+// a pixel is fully opaque (how a transparent pixel's colour is kept is not part of the picture).
+bool SamePicture(const ResourceImage& a, int width, int height, const std::vector<uint32_t>& b) {
+  if (a.width != width || a.height != height || a.argb.size() != b.size()) return false;
+  for (size_t i = 0; i < b.size(); ++i) {
+    if ((a.argb[i] >> 24) != (b[i] >> 24)) return false;
+    if ((b[i] >> 24) == 255 && a.argb[i] != b[i]) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -341,4 +423,155 @@ TEST_F(WindowTest, TheFrontEndIsTheWindowUnderADisplayAndTheConsoleOtherwise) {
     EXPECT_EQ(client.Wait(kWaitMs), 0);
     EXPECT_EQ(client.Stderr().find("Cannot execute"), std::string::npos);
   }
+}
+
+// A client with nothing to patch: Start unlocks and the client waits for the player.
+class IdleWindowTest : public WindowTest {
+ protected:
+  void SetUp() override {
+    WindowTest::SetUp();
+    MakeWorld(kAllCurrent);
+    FtpServer::Options options;
+    options.root = m_world + "/ftp";
+    m_ftp = std::make_unique<FtpServer>(options);
+    m_server = std::make_unique<PatchServer>(e2e::PatchConfig(kAllCurrent));
+    StartClient(m_client, m_server->Port(), m_ftp->Port(), "about:blank");
+    m_window = s_x->WaitForWindow(kTitle, kWaitMs);
+    ASSERT_NE(m_window, 0u) << m_client.Stderr();
+    m_rect = s_x->Geometry(m_window);
+    ASSERT_TRUE(WaitForFrame(m_rect, IDC_START, 1)) << m_client.Stderr();
+  }
+  void TearDown() override {
+    s_x->StopWindowManager();
+    if (m_client.Running()) {
+      PointAt(s_x->Geometry(m_window), IDCANCEL);
+      s_x->Xdotool("click 1");
+      EXPECT_EQ(m_client.Wait(kWaitMs), 0);
+    }
+  }
+  // Points at the window's background, away from every control.
+  void PointAtBackground() const {
+    s_x->Xdotool("mousemove --sync " + std::to_string(m_rect.x + 220) + " " + std::to_string(m_rect.y + 30));
+  }
+  // Waits for the About box, drawn over the window, and closes it with Return; the window's picture
+  // shows again where the box was.
+  void CloseAboutBox() const {
+    const unsigned long box = s_x->WaitForWindow(kAboutTitle, kWaitMs);
+    ASSERT_NE(box, 0u);
+    const XServer::Rect r = s_x->Geometry(box);
+    EXPECT_TRUE(WaitUntil([&] { return PictureMismatches(Grab(m_rect)) > 1000; }, kWaitMs));
+    Shot(s_x->Grab(XServer::Rect{0, 0, s_x->Screen().width, s_x->Screen().height}), "window_about_box");
+    s_x->Xdotool("mousemove --sync " + std::to_string(r.x + r.width / 2) + " " + std::to_string(r.y + 5));
+    s_x->Xdotool("key Return");
+    EXPECT_TRUE(s_x->WaitForNoWindow(kAboutTitle, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return PictureMismatches(Grab(m_rect)) == 0; }, kWaitMs));
+  }
+
+  static constexpr const char* kAboutTitle = "About TarvoPatchClient";
+  std::unique_ptr<FtpServer> m_ftp;
+  std::unique_ptr<PatchServer> m_server;
+  ClientProcess m_client;
+  unsigned long m_window = 0;
+  XServer::Rect m_rect;
+};
+
+TEST_F(IdleWindowTest, TheAboutBoxOpensFromTheContextMenuAndFromF1AndCloses) {
+  // A right click on the background offers the About item in a pop-up menu.
+  PointAtBackground();
+  const size_t popUpsBefore = s_x->PopUps().size();
+  s_x->Xdotool("click 3");
+  std::vector<unsigned long> menus;
+  ASSERT_TRUE(WaitUntil([&] { return (menus = s_x->PopUps()).size() > popUpsBefore; }, kWaitMs));
+  const XServer::Rect menu = s_x->Geometry(menus.back());
+  Shot(s_x->Grab(XServer::Rect{0, 0, s_x->Screen().width, s_x->Screen().height}), "window_context_menu");
+  // The menu holds that one item.
+  s_x->Xdotool("mousemove --sync " + std::to_string(menu.x + menu.width / 2) + " " +
+               std::to_string(menu.y + menu.height / 2));
+  s_x->Xdotool("click 1");
+  CloseAboutBox();
+  EXPECT_TRUE(m_client.Running());  // the box ends nothing
+
+  PointAtBackground();
+  s_x->Xdotool("key F1");
+  CloseAboutBox();
+  EXPECT_TRUE(m_client.Running());
+}
+
+TEST_F(IdleWindowTest, MinimisedTheWindowCarriesTheIconAndRestoredItIsDrawnAgain) {
+  // The window's icon is icon 128, each of its sizes.
+  const std::vector<ResourceImage> icon = ReadIconResource(RT_ICON, IDR_MAINFRAME);
+  const std::vector<ResourceImage> shown = SplitIconProperty(s_x->Icon(m_window));
+  ASSERT_FALSE(icon.empty());
+  ASSERT_EQ(shown.size(), icon.size());
+  for (const ResourceImage& image : icon) {
+    bool found = false;
+    for (const ResourceImage& s : shown) found |= SamePicture(image, s.width, s.height, s.argb);
+    EXPECT_TRUE(found) << image.width << " x " << image.height;
+  }
+
+  // Minimising needs a window manager: it carries out the request and unmaps the window.
+  ASSERT_TRUE(s_x->StartWindowManager()) << "openbox is needed for this test";
+  ASSERT_TRUE(WaitUntil([&] { return s_x->WmState(m_window) == 1; }, kWaitMs));
+  // The manager places the window where it likes; it goes back where the whole of it shows.
+  ASSERT_TRUE(s_x->Xdotool("windowmove --sync " + std::to_string(m_window) + " 100 100"));
+  m_rect = s_x->Geometry(m_window);
+  ASSERT_TRUE(WaitUntil([&] { return PictureMismatches(Grab(m_rect)) == 0; }, kWaitMs));
+  ASSERT_TRUE(s_x->Xdotool("windowminimize " + std::to_string(m_window)));
+  ASSERT_TRUE(WaitUntil([&] { return s_x->WmState(m_window) == 3 && !s_x->IsMapped(m_window); }, kWaitMs));
+  EXPECT_GT(PictureMismatches(Grab(m_rect)), kClientWidth * kClientHeight / 2);  // the screen lost the picture
+  EXPECT_TRUE(m_client.Running());
+
+  // Restored, the window is mapped again and draws its picture and buttons anew.
+  ASSERT_TRUE(s_x->Xdotool("windowactivate " + std::to_string(m_window)));
+  ASSERT_TRUE(WaitUntil([&] { return s_x->WmState(m_window) == 1 && s_x->IsMapped(m_window); }, kWaitMs));
+  // (The manager animates the frame back into place: the window's place is read again each time.)
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        m_rect = s_x->Geometry(m_window);
+        XServer::Image image = Grab(m_rect);
+        return PictureMismatches(image) == 0 && ShowsFrame(image, IDC_START, 1) && ShowsFrame(image, IDCANCEL, 1);
+      },
+      kWaitMs));
+  Shot(Grab(m_rect), "window_restored");
+}
+
+TEST_F(IdleWindowTest, HoveringShowsTheHandOverStartAndEachButtonsTooltip) {
+  // Over Start: the hand cursor, the resource's picture and hot spot.
+  const std::vector<ResourceImage> hand = ReadIconResource(RT_CURSOR, IDC_HANDCURSOR);
+  ASSERT_EQ(hand.size(), 1u);
+  auto showsHand = [&] {
+    XServer::Cursor c = s_x->CurrentCursor();
+    return c.xhot == hand[0].xhot && c.yhot == hand[0].yhot && SamePicture(hand[0], c.width, c.height, c.argb);
+  };
+  PointAt(m_rect, IDC_START);
+  EXPECT_TRUE(WaitUntil(showsHand, kWaitMs));
+
+  // Its tooltip: a pop-up window of the tooltip type appears below Start after a moment.
+  auto tooltip = [&](XServer::Rect& rect) {
+    for (unsigned long w : s_x->PopUps())
+      if (s_x->WindowType(w) == "_NET_WM_WINDOW_TYPE_TOOLTIP") {
+        rect = s_x->Geometry(w);
+        return true;
+      }
+    return false;
+  };
+  auto under = [&](const XServer::Rect& tip, int id) {
+    const RECT button = ControlRect(id);
+    const int centre = tip.x + tip.width / 2 - m_rect.x;
+    return centre >= button.left - 40 && centre <= button.left + 77 + 40;
+  };
+  XServer::Rect startTip, cancelTip;
+  ASSERT_TRUE(WaitUntil([&] { return tooltip(startTip); }, kWaitMs));
+  Shot(s_x->Grab(XServer::Rect{m_rect.x, m_rect.y, m_rect.width, m_rect.height + 60}), "window_start_tooltip");
+  EXPECT_TRUE(under(startTip, IDC_START));
+
+  // Over Cancel: no hand, and Cancel's own tooltip, narrower ("取消" against "开始游戏").
+  PointAt(m_rect, IDCANCEL);
+  EXPECT_TRUE(WaitUntil([&] { return !showsHand(); }, kWaitMs));
+  ASSERT_TRUE(WaitUntil([&] { return tooltip(cancelTip) && under(cancelTip, IDCANCEL); }, kWaitMs));
+  EXPECT_LT(cancelTip.width, startTip.width);
+
+  // Away from the buttons, the tooltip goes.
+  PointAtBackground();
+  EXPECT_TRUE(WaitUntil([&] { return !tooltip(cancelTip); }, kWaitMs));
 }

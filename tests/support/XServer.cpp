@@ -3,7 +3,10 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 #include <zlib.h>
+
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +15,10 @@
 namespace {
 
 Display* Dpy(void* x) { return static_cast<Display*>(x); }
+
+// Xlib's default handler ends the process on any protocol error, such as a request about a window
+// that has just gone; the tests see such a failure in the request's result instead.
+int IgnoreXError(Display*, XErrorEvent*) { return 0; }
 
 std::string WindowTitle(Display* dpy, Window w) {
   Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
@@ -52,10 +59,60 @@ XServer::XServer() : m_xvfb(1280, 1024) {
   m_display = m_xvfb.Name();
   m_x = XOpenDisplay(m_display.c_str());
   if (!m_x) m_display.clear();
+  XSetErrorHandler(IgnoreXError);
 }
 
 XServer::~XServer() {
+  StopWindowManager();
   if (m_x) XCloseDisplay(Dpy(m_x));
+}
+
+bool XServer::StartWindowManager() {
+  const std::string program = XvfbDisplay::FindProgram("openbox");
+  if (!m_x || program.empty() || !m_windowManager.Start({"--sm-disable"}, {{"DISPLAY", m_display}}, program))
+    return false;
+  // A window manager announces itself through _NET_SUPPORTING_WM_CHECK on the root window.
+  ::Display* dpy = Dpy(m_x);
+  const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
+  return WaitUntil(
+      [&] {
+        Atom type;
+        int format;
+        unsigned long items = 0, after;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type, &format, &items, &after,
+                           &data);
+        if (data) XFree(data);
+        return items == 1;
+      },
+      10000);
+}
+
+void XServer::StopWindowManager() {
+  if (!m_windowManager.Running()) return;
+  m_windowManager.Signal(SIGTERM);
+  m_windowManager.Wait(5000);
+  // The manager leaves the property behind; the next one sets it anew.
+  ::Display* dpy = Dpy(m_x);
+  XDeleteProperty(dpy, DefaultRootWindow(dpy), XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False));
+  XSync(dpy, False);
+}
+
+long XServer::WmState(unsigned long window) const {
+  long state = 0;
+  if (!m_x) return state;
+  ::Display* dpy = Dpy(m_x);
+  const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(dpy, window, wmState, 0, 2, False, wmState, &type, &format, &items, &after, &data) ==
+          Success &&
+      data && format == 32 && items >= 1)
+    state = reinterpret_cast<long*>(data)[0];
+  if (data) XFree(data);
+  return state;
 }
 
 std::vector<unsigned long> XServer::WindowsTitled(const std::string& title) const {
@@ -158,6 +215,82 @@ bool XServer::SavePng(const Image& image, const std::string& path) {
   if (!f) return false;
   bool ok = std::fwrite(png.data(), 1, png.size(), f) == png.size();
   return std::fclose(f) == 0 && ok;
+}
+
+std::vector<unsigned long> XServer::PopUps() const {
+  std::vector<unsigned long> found;
+  if (!m_x) return found;
+  ::Display* dpy = Dpy(m_x);
+  Window root, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) return found;
+  for (unsigned int i = 0; i < count; ++i) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(dpy, children[i], &attributes) && attributes.map_state == IsViewable &&
+        attributes.override_redirect)
+      found.push_back(children[i]);
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+std::string XServer::WindowType(unsigned long window) const {
+  std::string name;
+  if (!m_x) return name;
+  ::Display* dpy = Dpy(m_x);
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_WINDOW_TYPE", False), 0, 1, False, XA_ATOM, &type,
+                         &format, &items, &after, &data) == Success &&
+      data && items == 1) {
+    if (char* atomName = XGetAtomName(dpy, *reinterpret_cast<Atom*>(data))) {
+      name = atomName;
+      XFree(atomName);
+    }
+  }
+  if (data) XFree(data);
+  return name;
+}
+
+bool XServer::IsMapped(unsigned long window) const {
+  XWindowAttributes attributes;
+  return m_x && XGetWindowAttributes(Dpy(m_x), window, &attributes) && attributes.map_state == IsViewable;
+}
+
+std::vector<unsigned long> XServer::Icon(unsigned long window) const {
+  std::vector<unsigned long> icon;
+  if (!m_x) return icon;
+  ::Display* dpy = Dpy(m_x);
+  Atom type;
+  int format;
+  unsigned long items, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_ICON", False), 0, 1 << 20, False, XA_CARDINAL, &type,
+                         &format, &items, &after, &data) == Success &&
+      data && format == 32) {
+    // Format 32 properties arrive as longs, whatever their size.
+    const unsigned long* values = reinterpret_cast<const unsigned long*>(data);
+    icon.assign(values, values + items);
+  }
+  if (data) XFree(data);
+  return icon;
+}
+
+XServer::Cursor XServer::CurrentCursor() const {
+  Cursor cursor;
+  if (!m_x) return cursor;
+  XFixesCursorImage* image = XFixesGetCursorImage(Dpy(m_x));
+  if (!image) return cursor;
+  cursor.width = image->width;
+  cursor.height = image->height;
+  cursor.xhot = image->xhot;
+  cursor.yhot = image->yhot;
+  for (size_t i = 0; i < size_t(image->width) * image->height; ++i)
+    cursor.argb.push_back(static_cast<uint32_t>(image->pixels[i]));
+  XFree(image);
+  return cursor;
 }
 
 bool XServer::Xdotool(const std::string& args) const {

@@ -41,12 +41,36 @@ class XServer {
   // Writes the image as a PNG file.
   static bool SavePng(const Image& image, const std::string& path);
 
+  // Mapped override-redirect windows at the top of the window tree: pop-up menus and tooltips.
+  std::vector<unsigned long> PopUps() const;
+  // The name of the window's _NET_WM_WINDOW_TYPE (e.g. "_NET_WM_WINDOW_TYPE_TOOLTIP"); empty when unset.
+  std::string WindowType(unsigned long window) const;
+  bool IsMapped(unsigned long window) const;  // mapped and viewable
+  // The window's ICCCM WM_STATE as a window manager set it: 1 normal, 3 iconic; 0 when unset.
+  long WmState(unsigned long window) const;
+  // The window's _NET_WM_ICON: width, height and width x height ARGB values, for each size.
+  std::vector<unsigned long> Icon(unsigned long window) const;
+
+  // The pointer's current cursor (XFixes): its size, hot spot and ARGB pixels.
+  struct Cursor {
+    int width = 0, height = 0, xhot = 0, yhot = 0;
+    std::vector<uint32_t> argb;
+  };
+  Cursor CurrentCursor() const;
+
   // Runs xdotool with these arguments on this display; returns whether it succeeded.
   bool Xdotool(const std::string& args) const;
+
+  // A window manager (openbox) on this display, for tests that need one (minimising); the others
+  // see bare top-level windows, so it runs only until StopWindowManager or the end of the server.
+  // Returns once it manages the screen; false when it is not installed or did not start.
+  bool StartWindowManager();
+  void StopWindowManager();
 
  private:
   XvfbDisplay m_xvfb;
   std::string m_display;
+  ClientProcess m_windowManager;
   void* m_x = nullptr;  // the Xlib connection (Display*)
 };
 

@@ -6,9 +6,7 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace {
-
-std::string FindOnPath(const std::string& program) {
+std::string XvfbDisplay::FindProgram(const std::string& program) {
   const char* path = std::getenv("PATH");
   std::istringstream folders(path ? path : "/usr/bin:/bin");
   for (std::string folder; std::getline(folders, folder, ':');) {
@@ -18,14 +16,14 @@ std::string FindOnPath(const std::string& program) {
   return "";
 }
 
+namespace {
 const int kStartMs = 15000;
-
 }  // namespace
 
-bool XvfbDisplay::Installed() { return !FindOnPath("Xvfb").empty(); }
+bool XvfbDisplay::Installed() { return !FindProgram("Xvfb").empty(); }
 
 XvfbDisplay::XvfbDisplay(int width, int height) {
-  const std::string program = FindOnPath("Xvfb");
+  const std::string program = FindProgram("Xvfb");
   if (program.empty()) {
     m_failure = "Xvfb is not installed";
     return;

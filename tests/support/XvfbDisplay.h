@@ -16,6 +16,8 @@ class XvfbDisplay {
 
   // Whether an Xvfb program is on the PATH at all (tests skip without one).
   static bool Installed();
+  // The program's full path when it is on the PATH; empty otherwise.
+  static std::string FindProgram(const std::string& program);
   // Whether this server started; `Failure` says why not.
   bool Running() const { return !m_name.empty(); }
   const std::string& Failure() const { return m_failure; }
