@@ -378,7 +378,12 @@ TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {
   StartClient(client, server.Port(), ftp.Port(), notice.Url());
   XServer::Rect window = WaitForMainWindow(client);
   const RECT page = ControlRect(1000);
-  ASSERT_TRUE(WaitUntil([&] { return Grab(window).At(page.left + 100, page.top + 150) == 0xFF00FF; }, kWaitMs));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        XServer::Image image = Grab(window);
+        return image.width == kClientWidth && image.At(page.left + 100, page.top + 150) == 0xFF00FF;
+      },
+      kWaitMs));
   ASSERT_TRUE(WaitForFrame(window, IDC_START, 1));  // nothing to patch: Start unlocks
   Shot(Grab(window), "window_notice_page");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
