@@ -41,6 +41,41 @@ std::string WindowTitle(Display* dpy, Window w) {
   return title;
 }
 
+// The mapped children of the root window that `keep` accepts.
+template <typename Keep>
+std::vector<unsigned long> MappedTopLevels(Display* dpy, Keep keep) {
+  std::vector<unsigned long> found;
+  Window root, parent, *children = nullptr;
+  unsigned int count = 0;
+  if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) return found;
+  for (unsigned int i = 0; i < count; ++i) {
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(dpy, children[i], &attributes) && attributes.map_state == IsViewable &&
+        keep(children[i], attributes))
+      found.push_back(children[i]);
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+// A format-32 property of `type` (up to `most` values); empty when the window has none.
+std::vector<unsigned long> LongProperty(Display* dpy, Window w, const char* name, Atom type, long most) {
+  std::vector<unsigned long> values;
+  Atom actual;
+  int format;
+  unsigned long items, after;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(dpy, w, XInternAtom(dpy, name, False), 0, most, False, type, &actual, &format, &items,
+                         &after, &data) == Success &&
+      data && format == 32) {
+    // Format 32 properties arrive as longs, whatever their size.
+    const unsigned long* longs = reinterpret_cast<const unsigned long*>(data);
+    values.assign(longs, longs + items);
+  }
+  if (data) XFree(data);
+  return values;
+}
+
 void PutBe32(std::string& out, uint32_t v) {
   for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
 }
@@ -73,18 +108,8 @@ bool XServer::StartWindowManager() {
     return false;
   // A window manager announces itself through _NET_SUPPORTING_WM_CHECK on the root window.
   ::Display* dpy = Dpy(m_x);
-  const Atom check = XInternAtom(dpy, "_NET_SUPPORTING_WM_CHECK", False);
   return WaitUntil(
-      [&] {
-        Atom type;
-        int format;
-        unsigned long items = 0, after;
-        unsigned char* data = nullptr;
-        XGetWindowProperty(dpy, DefaultRootWindow(dpy), check, 0, 1, False, XA_WINDOW, &type, &format, &items, &after,
-                           &data);
-        if (data) XFree(data);
-        return items == 1;
-      },
+      [&] { return LongProperty(dpy, DefaultRootWindow(dpy), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1).size() == 1; },
       10000);
 }
 
@@ -99,36 +124,16 @@ void XServer::StopWindowManager() {
 }
 
 long XServer::WmState(unsigned long window) const {
-  long state = 0;
-  if (!m_x) return state;
+  if (!m_x) return 0;
   ::Display* dpy = Dpy(m_x);
-  const Atom wmState = XInternAtom(dpy, "WM_STATE", False);
-  Atom type;
-  int format;
-  unsigned long items, after;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(dpy, window, wmState, 0, 2, False, wmState, &type, &format, &items, &after, &data) ==
-          Success &&
-      data && format == 32 && items >= 1)
-    state = reinterpret_cast<long*>(data)[0];
-  if (data) XFree(data);
-  return state;
+  const std::vector<unsigned long> state = LongProperty(dpy, window, "WM_STATE", XInternAtom(dpy, "WM_STATE", False), 2);
+  return state.empty() ? 0 : static_cast<long>(state[0]);
 }
 
 std::vector<unsigned long> XServer::WindowsTitled(const std::string& title) const {
-  std::vector<unsigned long> found;
-  if (!m_x) return found;
+  if (!m_x) return {};
   ::Display* dpy = Dpy(m_x);
-  Window root, parent, *children = nullptr;
-  unsigned int count = 0;
-  if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) return found;
-  for (unsigned int i = 0; i < count; ++i) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(dpy, children[i], &attributes) || attributes.map_state != IsViewable) continue;
-    if (WindowTitle(dpy, children[i]) == title) found.push_back(children[i]);
-  }
-  if (children) XFree(children);
-  return found;
+  return MappedTopLevels(dpy, [&](Window w, const XWindowAttributes&) { return WindowTitle(dpy, w) == title; });
 }
 
 unsigned long XServer::WaitForWindow(const std::string& title, int ms) const {
@@ -218,39 +223,19 @@ bool XServer::SavePng(const Image& image, const std::string& path) {
 }
 
 std::vector<unsigned long> XServer::PopUps() const {
-  std::vector<unsigned long> found;
-  if (!m_x) return found;
-  ::Display* dpy = Dpy(m_x);
-  Window root, parent, *children = nullptr;
-  unsigned int count = 0;
-  if (!XQueryTree(dpy, DefaultRootWindow(dpy), &root, &parent, &children, &count)) return found;
-  for (unsigned int i = 0; i < count; ++i) {
-    XWindowAttributes attributes;
-    if (XGetWindowAttributes(dpy, children[i], &attributes) && attributes.map_state == IsViewable &&
-        attributes.override_redirect)
-      found.push_back(children[i]);
-  }
-  if (children) XFree(children);
-  return found;
+  if (!m_x) return {};
+  return MappedTopLevels(Dpy(m_x), [](Window, const XWindowAttributes& a) { return a.override_redirect != 0; });
 }
 
 std::string XServer::WindowType(unsigned long window) const {
   std::string name;
   if (!m_x) return name;
-  ::Display* dpy = Dpy(m_x);
-  Atom type;
-  int format;
-  unsigned long items, after;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_WINDOW_TYPE", False), 0, 1, False, XA_ATOM, &type,
-                         &format, &items, &after, &data) == Success &&
-      data && items == 1) {
-    if (char* atomName = XGetAtomName(dpy, *reinterpret_cast<Atom*>(data))) {
+  const std::vector<unsigned long> type = LongProperty(Dpy(m_x), window, "_NET_WM_WINDOW_TYPE", XA_ATOM, 1);
+  if (type.size() == 1)
+    if (char* atomName = XGetAtomName(Dpy(m_x), static_cast<Atom>(type[0]))) {
       name = atomName;
       XFree(atomName);
     }
-  }
-  if (data) XFree(data);
   return name;
 }
 
@@ -260,22 +245,8 @@ bool XServer::IsMapped(unsigned long window) const {
 }
 
 std::vector<unsigned long> XServer::Icon(unsigned long window) const {
-  std::vector<unsigned long> icon;
-  if (!m_x) return icon;
-  ::Display* dpy = Dpy(m_x);
-  Atom type;
-  int format;
-  unsigned long items, after;
-  unsigned char* data = nullptr;
-  if (XGetWindowProperty(dpy, window, XInternAtom(dpy, "_NET_WM_ICON", False), 0, 1 << 20, False, XA_CARDINAL, &type,
-                         &format, &items, &after, &data) == Success &&
-      data && format == 32) {
-    // Format 32 properties arrive as longs, whatever their size.
-    const unsigned long* values = reinterpret_cast<const unsigned long*>(data);
-    icon.assign(values, values + items);
-  }
-  if (data) XFree(data);
-  return icon;
+  if (!m_x) return {};
+  return LongProperty(Dpy(m_x), window, "_NET_WM_ICON", XA_CARDINAL, 1 << 20);
 }
 
 XServer::Cursor XServer::CurrentCursor() const {
