@@ -3,7 +3,8 @@
 // Paths use '\' or '/' as separators and resolve against the process's current directory.
 // Where a component does not exist with its exact case, an entry that differs only in ASCII case
 // is used. A read-only file (no write bits) cannot be deleted or opened for writing until its
-// read-only attribute is cleared. Opens take flock locks so that sharing holds between processes.
+// read-only attribute is cleared. Sharing holds between processes: Windows' own share modes there,
+// flock locks on Linux.
 //
 // Symbolic links: a link to a folder anywhere in a path is followed, as Windows follows a junction.
 // A link in a file's place is never written through: opening it for writing fails, attributes
@@ -45,8 +46,9 @@ class ScopedPathCache {
   Listings* m_previous;
 };
 
-// A network path (\\server\share...). This system has none, so the functions that create, open,
-// move or delete refuse them rather than let them land at the root of the local tree.
+// A network path (\\server\share..., and so also the \\?\ and \\.\ device forms). The functions that
+// create, open, move or delete refuse them: on Linux they would land at the root of the local tree,
+// and on Windows they would reach past the game folder's own names.
 bool IsNetworkPath(std::string_view path);
 
 bool SetCurrentDirectory(std::string_view path);

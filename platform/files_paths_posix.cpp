@@ -122,10 +122,6 @@ std::string ResolvePath(std::string_view path) {
   return result;
 }
 
-bool IsNetworkPath(std::string_view path) {
-  return path.size() >= 2 && path[0] == '\\' && (path[1] == '\\' || path[1] == '/');
-}
-
 bool SetCurrentDirectory(std::string_view path) {
   std::string native = ResolvePath(path);
   return !native.empty() && chdir(native.c_str()) == 0;

@@ -186,21 +186,11 @@ bool SetFileAttributes(std::string_view path, uint32_t attributes) {
   return chmod(native.c_str(), mode) == 0;
 }
 
-bool FileExists(std::string_view path) {
-  uint32_t attributes = GetFileAttributes(path);
-  return attributes != kInvalidFileAttributes && !(attributes & kFileAttributeDirectory);
-}
-
 bool IsLink(std::string_view path) {
   if (path.empty()) return false;
   std::string native = ResolvePath(path);
   struct stat st{};
   return lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-bool DirectoryExists(std::string_view path) {
-  uint32_t attributes = GetFileAttributes(path);
-  return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory);
 }
 
 FILE* OpenStdio(std::string_view path, const char* mode) {
