@@ -1,0 +1,229 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/files.h"
+#include "platform/files_native_win32.h"
+#include "platform/wide_win32.h"
+
+namespace platform {
+namespace {
+
+DWORD Attributes(const std::wstring& native) { return GetFileAttributesW(native.c_str()); }
+
+bool IsDirectory(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool Refused(std::string_view path) { return path.empty() || IsNetworkPath(path); }
+
+}  // namespace
+
+std::wstring NativePath(std::string_view path) {
+  std::wstring native = WideFromUtf8(path);
+  for (wchar_t& c : native)
+    if (c == L'/') c = L'\\';
+  return native;
+}
+
+bool IsNameSurrogate(uint32_t attributes, uint32_t reparseTag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag);
+}
+
+bool IsNativeLink(const std::wstring& native) {
+  DWORD attributes = Attributes(native);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(native.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return true;  // a reparse point that cannot be read is not trusted
+  FindClose(find);
+  return IsNameSurrogate(data.dwFileAttributes, data.dwReserved0);
+}
+
+// The system already matches names without regard to case, and takes "." and ".." by name.
+std::string ResolvePath(std::string_view path) {
+  std::string native(path);
+  for (char& c : native)
+    if (c == '/') c = '\\';
+  return native;
+}
+
+struct ScopedPathCache::Listings {};
+
+ScopedPathCache::ScopedPathCache() : m_listings(nullptr), m_previous(nullptr) {}
+ScopedPathCache::~ScopedPathCache() = default;
+
+bool SetCurrentDirectory(std::string_view path) {
+  return !path.empty() && SetCurrentDirectoryW(NativePath(path).c_str());
+}
+
+bool SetCurrentDirectoryNoLink(std::string_view path) {
+  if (path.empty()) return false;
+  std::wstring native = NativePath(path);
+  if (!IsDirectory(Attributes(native)) || IsNativeLink(native)) return false;
+  return SetCurrentDirectoryW(native.c_str());
+}
+
+std::string GetCurrentDirectory() {
+  DWORD length = GetCurrentDirectoryW(0, nullptr);
+  std::wstring buffer(length, L'\0');
+  DWORD got = GetCurrentDirectoryW(length, buffer.data());
+  if (got == 0 || got >= length) return std::string();
+  buffer.resize(got);
+  return Utf8FromWide(buffer);
+}
+
+bool CreateDirectory(std::string_view path) {
+  return !Refused(path) && CreateDirectoryW(NativePath(path).c_str(), nullptr);
+}
+
+bool RemoveDirectory(std::string_view path) { return !path.empty() && RemoveDirectoryW(NativePath(path).c_str()); }
+
+// A file symbolic link goes with DeleteFileW; a folder link with RemoveDirectoryW, as the link.
+bool DeleteFile(std::string_view path) {
+  if (Refused(path)) return false;
+  std::wstring native = NativePath(path);
+  DWORD attributes = Attributes(native);
+  if (IsDirectory(attributes) && !IsNativeLink(native)) return false;
+  if (IsDirectory(attributes)) return RemoveDirectoryW(native.c_str());
+  return DeleteFileW(native.c_str());
+}
+
+bool MoveFile(std::string_view from, std::string_view to) {
+  if (Refused(from) || Refused(to)) return false;
+  return MoveFileExW(NativePath(from).c_str(), NativePath(to).c_str(), 0);
+}
+
+bool MoveFileReplaceExisting(std::string_view from, std::string_view to) {
+  if (Refused(from) || Refused(to)) return false;
+  return MoveFileExW(NativePath(from).c_str(), NativePath(to).c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+// Windows has no modes to carry over: the name makes the program, and a read-only target refuses.
+PlaceResult PutFileInPlace(std::string_view from, std::string_view to, bool replace) {
+  if (Refused(from) || Refused(to)) return PlaceResult::kFailed;
+  std::wstring source = NativePath(from);
+  std::wstring target = NativePath(to);
+  DWORD sourceAttributes = Attributes(source);
+  if (sourceAttributes == INVALID_FILE_ATTRIBUTES || (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return PlaceResult::kFailed;
+  DWORD targetAttributes = Attributes(target);
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
+    bool link = IsNativeLink(target);
+    if (!replace || (!link && (targetAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))))
+      return PlaceResult::kTargetRefused;
+    // A link to a folder is replaced as the link: the rename would refuse a folder in its place.
+    if (link && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) && !RemoveDirectoryW(target.c_str()))
+      return PlaceResult::kTargetRefused;
+  }
+  if (MoveFileExW(source.c_str(), target.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+    return PlaceResult::kPlaced;
+  switch (GetLastError()) {
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return PlaceResult::kTargetRefused;
+    default:
+      return PlaceResult::kFailed;
+  }
+}
+
+uint32_t GetFileAttributes(std::string_view path) {
+  if (path.empty()) return kInvalidFileAttributes;
+  std::wstring native = NativePath(path);
+  DWORD attributes = Attributes(native);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kInvalidFileAttributes;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return kFileAttributeDirectory;
+  // A link in a file's place counts as a plain writable file of its own.
+  if (IsNativeLink(native)) return kFileAttributeNormal;
+  return (attributes & FILE_ATTRIBUTE_READONLY) ? kFileAttributeReadOnly : kFileAttributeNormal;
+}
+
+bool SetFileAttributes(std::string_view path, uint32_t attributes) {
+  if (path.empty()) return false;
+  std::wstring native = NativePath(path);
+  DWORD old = Attributes(native);
+  if (old == INVALID_FILE_ATTRIBUTES) return false;
+  // Folders keep theirs (read-only means nothing there); a link's target is not ours to change.
+  if ((old & FILE_ATTRIBUTE_DIRECTORY) || IsNativeLink(native)) return true;
+  DWORD wanted = (old & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_NORMAL)) |
+                 ((attributes & kFileAttributeReadOnly) ? FILE_ATTRIBUTE_READONLY : 0);
+  if (wanted == (old & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL))) return true;
+  return SetFileAttributesW(native.c_str(), wanted ? wanted : FILE_ATTRIBUTE_NORMAL);
+}
+
+bool IsLink(std::string_view path) { return !path.empty() && IsNativeLink(NativePath(path)); }
+
+// Opened through CreateFileW so that the C run-time's stream shares as it does on Linux (readers
+// and writers, not an exclusive handle, nor deletion) and a link is never written through.
+FILE* OpenStdio(std::string_view path, const char* mode) {
+  if (Refused(path) || !mode || !*mode) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  bool plus = false, exclusive = false;
+  for (const char* m = mode + 1; *m; ++m) {
+    if (*m == '+') plus = true;
+    if (*m == 'x') exclusive = true;
+  }
+  DWORD access = 0, disposition = 0;
+  int flags = _O_BINARY;
+  switch (mode[0]) {
+    case 'r':
+      access = GENERIC_READ | (plus ? GENERIC_WRITE : 0);
+      disposition = OPEN_EXISTING;
+      flags |= plus ? 0 : _O_RDONLY;
+      break;
+    case 'w':
+      access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
+      disposition = exclusive ? CREATE_NEW : CREATE_ALWAYS;
+      break;
+    case 'a':
+      access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
+      disposition = OPEN_ALWAYS;
+      flags |= _O_APPEND;
+      break;
+    default:
+      errno = EINVAL;
+      return nullptr;
+  }
+  bool writes = mode[0] != 'r' || plus;
+  std::wstring native = NativePath(path);
+  if (writes && IsNativeLink(native)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  HANDLE file = CreateFileW(native.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                            FILE_ATTRIBUTE_NORMAL | (writes ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+            : error == ERROR_FILE_EXISTS                                   ? EEXIST
+            : error == ERROR_SHARING_VIOLATION                             ? EBUSY
+                                                                           : EACCES;
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags);
+  if (fd < 0) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  char fdMode[4] = {mode[0], 0, 0, 0};
+  size_t n = 1;
+  if (plus) fdMode[n++] = '+';
+  fdMode[n] = 'b';
+  FILE* stream = _fdopen(fd, fdMode);
+  if (!stream) _close(fd);
+  return stream;
+}
+
+bool SeekStdio(FILE* stream, int64_t offset, int origin) { return stream && _fseeki64(stream, offset, origin) == 0; }
+
+int64_t TellStdio(FILE* stream) { return stream ? _ftelli64(stream) : -1; }
+
+}  // namespace platform
