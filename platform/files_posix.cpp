@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/files.h"
+#include "platform/stdio_mode.h"
 
 namespace platform {
 namespace {
@@ -194,33 +195,17 @@ bool IsLink(std::string_view path) {
 }
 
 FILE* OpenStdio(std::string_view path, const char* mode) {
-  if (path.empty() || IsNetworkPath(path) || !mode || !*mode) {
+  StdioMode parsed;
+  if (path.empty() || IsNetworkPath(path) || !ParseStdioMode(mode, parsed)) {
     errno = EINVAL;
     return nullptr;
   }
-  bool plus = false, exclusive = false;
-  for (const char* m = mode + 1; *m; ++m) {
-    if (*m == '+') plus = true;
-    if (*m == 'x') exclusive = true;
-  }
   int flags = O_CLOEXEC | O_NOCTTY;
-  bool truncate = false;
-  switch (mode[0]) {
-    case 'r':
-      flags |= plus ? O_RDWR : O_RDONLY;
-      break;
-    case 'w':
-      flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | (exclusive ? O_EXCL : 0);
-      truncate = true;
-      break;
-    case 'a':
-      flags |= (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-      break;
-    default:
-      errno = EINVAL;
-      return nullptr;
-  }
-  bool writes = mode[0] != 'r' || plus;
+  const int access = parsed.plus ? O_RDWR : parsed.kind == 'r' ? O_RDONLY : O_WRONLY;
+  flags |= access | (parsed.kind == 'r' ? 0 : O_CREAT) | (parsed.kind == 'a' ? O_APPEND : 0) |
+           (parsed.kind == 'w' && parsed.exclusive ? O_EXCL : 0);
+  const bool truncate = parsed.kind == 'w';
+  const bool writes = parsed.Writes();
   if (writes) flags |= O_NOFOLLOW;  // never write through a link
   std::string native = ResolvePath(path);
   struct stat st{};
@@ -243,11 +228,7 @@ FILE* OpenStdio(std::string_view path, const char* mode) {
     errno = EBUSY;
     return nullptr;
   }
-  char fdMode[4] = {mode[0], 0, 0, 0};
-  size_t n = 1;
-  if (plus) fdMode[n++] = '+';
-  fdMode[n] = 'b';
-  FILE* stream = fdopen(fd, fdMode);
+  FILE* stream = fdopen(fd, parsed.StreamMode().c_str());
   if (!stream) close(fd);
   return stream;
 }

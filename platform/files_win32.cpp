@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/files_native_win32.h"
+#include "platform/stdio_mode.h"
 #include "platform/wide_win32.h"
 
 namespace platform {
@@ -162,37 +163,18 @@ bool IsLink(std::string_view path) { return !path.empty() && IsNativeLink(Native
 // Opened through CreateFileW so that the C run-time's stream shares as it does on Linux (readers
 // and writers, not an exclusive handle, nor deletion) and a link is never written through.
 FILE* OpenStdio(std::string_view path, const char* mode) {
-  if (Refused(path) || !mode || !*mode) {
+  StdioMode parsed;
+  if (Refused(path) || !ParseStdioMode(mode, parsed)) {
     errno = EINVAL;
     return nullptr;
   }
-  bool plus = false, exclusive = false;
-  for (const char* m = mode + 1; *m; ++m) {
-    if (*m == '+') plus = true;
-    if (*m == 'x') exclusive = true;
-  }
-  DWORD access = 0, disposition = 0;
-  int flags = _O_BINARY;
-  switch (mode[0]) {
-    case 'r':
-      access = GENERIC_READ | (plus ? GENERIC_WRITE : 0);
-      disposition = OPEN_EXISTING;
-      flags |= plus ? 0 : _O_RDONLY;
-      break;
-    case 'w':
-      access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
-      disposition = exclusive ? CREATE_NEW : CREATE_ALWAYS;
-      break;
-    case 'a':
-      access = GENERIC_WRITE | (plus ? GENERIC_READ : 0);
-      disposition = OPEN_ALWAYS;
-      flags |= _O_APPEND;
-      break;
-    default:
-      errno = EINVAL;
-      return nullptr;
-  }
-  bool writes = mode[0] != 'r' || plus;
+  const bool writes = parsed.Writes();
+  DWORD access = (parsed.kind == 'r' || parsed.plus ? GENERIC_READ : 0) | (writes ? GENERIC_WRITE : 0);
+  DWORD disposition = parsed.kind == 'r'   ? OPEN_EXISTING
+                      : parsed.kind == 'a' ? OPEN_ALWAYS
+                      : parsed.exclusive   ? CREATE_NEW
+                                           : CREATE_ALWAYS;
+  int flags = _O_BINARY | (writes ? 0 : _O_RDONLY) | (parsed.kind == 'a' ? _O_APPEND : 0);
   std::wstring native = NativePath(path);
   if (writes && IsNativeLink(native)) {
     errno = EACCES;
@@ -213,11 +195,7 @@ FILE* OpenStdio(std::string_view path, const char* mode) {
     CloseHandle(file);
     return nullptr;
   }
-  char fdMode[4] = {mode[0], 0, 0, 0};
-  size_t n = 1;
-  if (plus) fdMode[n++] = '+';
-  fdMode[n] = 'b';
-  FILE* stream = _fdopen(fd, fdMode);
+  FILE* stream = _fdopen(fd, parsed.StreamMode().c_str());
   if (!stream) _close(fd);
   return stream;
 }
