@@ -1,4 +1,6 @@
 #include <windows.h>
+// before files.h, whose names windows.h has made macros
+#include "platform/files_names_win32.h"
 
 #include "platform/files.h"
 #include "platform/files_native_win32.h"

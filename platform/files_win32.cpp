@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// before files.h, whose names windows.h has made macros
+#include "platform/files_names_win32.h"
 
 #include <cerrno>
 #include <cstdio>
