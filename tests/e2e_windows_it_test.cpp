@@ -23,6 +23,9 @@ namespace {
 
 constexpr int kWineWaitMs = 90000;  // Wine's first start in a prefix takes its time
 const char* const kProductKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Brix\\Tarvo";
+// The game and its installer are 32-bit programs: their key is in the registry's 32-bit view, where
+// the client reads and writes it too.
+const char* const kInstallerView = "/reg:32";
 const char* const kStopNotFound = "尚未找到补丁文件,因此中断执行.";
 const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
 
@@ -69,8 +72,8 @@ class WindowsClientTest : public ::testing::Test {
   // A world whose installation key is in the Wine registry, where the client reads it.
   void MakeWorld(const std::string& serverVersions, const std::string& registryVersions = "1.0,1.0,1.0,1.0") {
     ASSERT_TRUE(e2e::MakeWorld(m_world, serverVersions, registryVersions, "--windows-stand-in '" + m_standIn + "'"));
-    Wine({"reg", "delete", kProductKey, "/f"});
-    ASSERT_EQ(Wine({"reg", "import", WinePath(m_world + "/registry.reg")}), 0);
+    Wine({"reg", "delete", kProductKey, "/f", kInstallerView});
+    ASSERT_EQ(Wine({"reg", "import", WinePath(m_world + "/registry.reg"), kInstallerView}), 0);
   }
 
   void StartClient(ClientProcess& client, int patchPort, int ftpPort) {
@@ -82,7 +85,7 @@ class WindowsClientTest : public ::testing::Test {
   float Version(int n) {
     std::string out;
     const std::string name = "Version" + std::to_string(n);
-    if (Wine({"reg", "query", kProductKey, "/v", name}, &out) != 0) return NAN;
+    if (Wine({"reg", "query", kProductKey, "/v", name, kInstallerView}, &out) != 0) return NAN;
     size_t at = out.find("0x", out.find(name));
     if (at == std::string::npos) return NAN;
     uint32_t bits = static_cast<uint32_t>(std::stoul(out.substr(at + 2), nullptr, 16));

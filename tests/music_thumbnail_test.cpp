@@ -154,7 +154,9 @@ TEST_F(MusicThumbnailTest, MusicFilesThatCannotTakeAThumbnailAreLeftAlone) {
   fs::path held = WriteMusic("zoma5.qkn", {.id = 5});
   // A song that is a link: whatever it points at is not the game's to change.
   WriteFile("Elsewhere/song.qkn", MusicFileBytes({.id = 6}));
+#ifndef _WIN32  // MinGW's library cannot make links (and Windows gives that right to administrators)
   fs::create_symlink(m_root / "Elsewhere/song.qkn", "Music/zoma6.qkn");
+#endif
   std::vector<Bytes> before;
   for (int i = 1; i <= 6; ++i) before.push_back(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"));
 
