@@ -29,7 +29,7 @@ bool FileHandle::Open(std::string_view path, uint32_t access, uint32_t share, ui
   const bool writes = (access & kGenericWrite) != 0;
   // A link in the file's place is never written through (nor created through, when dangling).
   const bool asLink = writes || disposition != kOpenExisting;
-  if (asLink && IsNativeLink(native)) {
+  if ((asLink && IsNativeLink(native)) || ((writes || disposition == kCreateAlways) && IsReadOnlyFile(native))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }

@@ -14,5 +14,8 @@ std::wstring NativePath(std::string_view path);
 bool IsNameSurrogate(uint32_t attributes, uint32_t reparseTag);
 // Whether the last component of `native` is such a link.
 bool IsNativeLink(const std::wstring& native);
+// Whether `native` is an existing file with the read-only attribute. Checked before any open that
+// writes or truncates: Windows refuses those itself, but Wine run as root would let them through.
+bool IsReadOnlyFile(const std::wstring& native);
 
 }  // namespace platform

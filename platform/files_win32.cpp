@@ -46,6 +46,12 @@ bool IsNativeLink(const std::wstring& native) {
   return IsNameSurrogate(data.dwFileAttributes, data.dwReserved0);
 }
 
+bool IsReadOnlyFile(const std::wstring& native) {
+  DWORD attributes = Attributes(native);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 // The system already matches names without regard to case, and takes "." and ".." by name.
 std::string ResolvePath(std::string_view path) {
   std::string native(path);
@@ -92,7 +98,7 @@ bool DeleteFile(std::string_view path) {
   DWORD attributes = Attributes(native);
   if (IsDirectory(attributes) && !IsNativeLink(native)) return false;
   if (IsDirectory(attributes)) return RemoveDirectoryW(native.c_str());
-  return DeleteFileW(native.c_str());
+  return !IsReadOnlyFile(native) && DeleteFileW(native.c_str());
 }
 
 bool MoveFile(std::string_view from, std::string_view to) {
@@ -102,7 +108,12 @@ bool MoveFile(std::string_view from, std::string_view to) {
 
 bool MoveFileReplaceExisting(std::string_view from, std::string_view to) {
   if (Refused(from) || Refused(to)) return false;
-  return MoveFileExW(NativePath(from).c_str(), NativePath(to).c_str(), MOVEFILE_REPLACE_EXISTING);
+  std::wstring target = NativePath(to);
+  if (IsReadOnlyFile(target)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  return MoveFileExW(NativePath(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 // Windows has no modes to carry over: the name makes the program, and a read-only target refuses.
@@ -178,7 +189,7 @@ FILE* OpenStdio(std::string_view path, const char* mode) {
                                            : CREATE_ALWAYS;
   int flags = _O_BINARY | (writes ? 0 : _O_RDONLY) | (parsed.kind == 'a' ? _O_APPEND : 0);
   std::wstring native = NativePath(path);
-  if (writes && IsNativeLink(native)) {
+  if (writes && (IsNativeLink(native) || IsReadOnlyFile(native))) {
     errno = EACCES;
     return nullptr;
   }
