@@ -1,5 +1,6 @@
 // The patch worker: one FTP connection for the whole pending list; per entry make its folder,
-// download, unpack, move music for music patches, delete the archive. Then record the new level.
+// download (up to 10 attempts, each continuing the last), unpack, move music for music patches,
+// delete the archive. Then record the new level.
 // The unpacking runs on a second thread, one archive behind the downloads, in the list's order.
 #include <atomic>
 #include <chrono>
@@ -170,7 +171,7 @@ Outcome DownloadWhileUnpacking(CPatchClientDlg& dlg, CFtpConnection& connection,
       std::shared_lock<std::shared_mutex> here(g_currentFolder);
       if (!dlg.EnsureFileFolder(name)) {
         outcome = Outcome{Failure::kFolder, i};
-      } else if (!dlg.DownloadFile(&connection, name.c_str(), nullptr, listedSize, &handoff.UnpackFailed())) {
+      } else if (!DownloadWithRetries(dlg, connection, name.c_str(), nullptr, listedSize, &handoff.UnpackFailed())) {
         outcome = Outcome{Failure::kDownload, i};
       }
     }
@@ -231,7 +232,6 @@ unsigned PatchThread(void* pParam) {
       return kFolderFailed;
     case Failure::kDownload:
       // Left alone, the player would face a locked Start button and no word at all.
-      platform::DeleteFile(entries[outcome.entry].m_strName);
       dlg.ReportStop(STOP_PATCH_DOWNLOAD);
       return kPatchFailed;
     case Failure::kUnpack:

@@ -166,26 +166,34 @@ void CFtpConnection::SetStallLimit(long bytesPerSecond, long seconds) {
   }
 }
 
-bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink, uint64_t maxBytes) {
+FtpReadResult CFtpConnection::ReadFileFrom(const std::string& name, FtpReadSink& sink, uint64_t startAt,
+                                           uint64_t maxBytes) {
+  // WinINet sends TYPE and PASV between a REST of ours and its RETR, where servers may drop the
+  // restart mark: a broken transfer is fetched again from its start.
+  if (startAt > 0) {
+    m_lastError = "this client does not resume";
+    return FtpReadResult::kResumeRefused;
+  }
   uint64_t size = 0;
-  if (!GetFileLength(name, size)) return false;
+  if (!GetFileLength(name, size)) return FtpReadResult::kBroken;
   if (size > maxBytes) {
     m_lastError = "the file is larger than allowed";
-    return false;
+    return FtpReadResult::kFailed;
   }
   std::string base;
-  if (!EnterFolderOf(Session(m_multi), m_folderPath, name, base, m_lastError)) return false;
+  if (!EnterFolderOf(Session(m_multi), m_folderPath, name, base, m_lastError)) return FtpReadResult::kBroken;
   HINTERNET file = FtpOpenFileW(Session(m_multi), platform::WideFromUtf8(base).c_str(), GENERIC_READ,
                                 FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
   if (!file) {
     m_lastError = LastWinInetError("FtpOpenFile");
     LeaveFolderOf(Session(m_multi), m_folderPath, name);
-    return false;
+    return FtpReadResult::kBroken;
   }
   sink.OnStart(size, true);
   std::vector<char> buffer(kReadSliceBytes);
   uint64_t received = 0;
   bool ended = false;
+  bool unusable = false;  // more than announced, or stopped by the sink
   // The stall rule: fewer than m_stallBytesPerSecond over a window of m_stallSeconds fails.
   uint32_t windowStart = platform::TimeGetTime();
   uint64_t windowBytes = 0;
@@ -201,11 +209,13 @@ bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink, uint64
     }
     if (got > size - received) {
       m_lastError = "the file changed while it was sent";
+      unusable = true;
       break;
     }
     received += got;
     if (!sink.OnData(buffer.data(), got)) {
       m_lastError = "the transfer was stopped";
+      unusable = true;
       break;
     }
     windowBytes += got;
@@ -222,9 +232,9 @@ bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink, uint64
   // Closing the file's handle ends the data connection and takes the server's closing reply.
   InternetCloseHandle(file);
   LeaveFolderOf(Session(m_multi), m_folderPath, name);
-  if (ended && received != size) {
-    m_lastError = "the file changed while it was sent";
-    return false;
+  if (unusable || (ended && received != size)) {
+    if (ended) m_lastError = "the file changed while it was sent";
+    return FtpReadResult::kFailed;
   }
-  return ended;
+  return ended ? FtpReadResult::kComplete : FtpReadResult::kBroken;
 }

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <mutex>
 
 #include "e2e_support.h"
 #include "session/StopCodes.h"
@@ -164,6 +165,60 @@ TEST_F(PipelineTest, FailedDownloadOfAnEntryTellsThePlayer) {
     EXPECT_TRUE(std::isnan(e2e::RegistryVersion(m_registry, 3)));
     EXPECT_FALSE(HasChildNamed("DownloadMusic"));  // the music downloader comes back only after a whole patch
   }
+  // Each archive had its ten attempts before the run gave up.
+  EXPECT_EQ(m_ftp->CountInLog("<- SIZE gone.zip"), 10);
+  EXPECT_EQ(m_ftp->CountInLog("<- SIZE big.zip"), 10);
+}
+
+// A poor line drops every transfer after 128 KiB: each archive still arrives within its attempts,
+// every piece continuing the one before, and the overall bar only moves forward.
+TEST_F(PipelineTest, ALineThatDropsEveryTransferStillDeliversEachArchive) {
+  constexpr size_t kBigEntry = 700000;
+  size_t bigSize = PutArchiveOf("TarvoPatch/Data/big.zip",
+                                "[('Data/big.bin', bytes((i * 7919) % 251 for i in range(" + std::to_string(kBigEntry) + ")))]");
+  size_t smallSize = PutArchiveOf("TarvoPatch/Data/small.zip", "[('Data/small.txt', 'small')]");
+  FtpServer::Options options;
+  options.dropAfterBytes = 128 * 1024;
+  RestartServer(options);
+  PutTwoArchiveList("small.zip", smallSize, "big.zip", bigSize);
+  std::mutex lock;
+  std::vector<int> bar;
+  Dlg().View().SetListener([&](int id) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (id == IDC_TOTAL_PROGRESS) bar.push_back(Dlg().View().GetBarPos(id));
+  });
+  RunPatch();
+  Dlg().View().SetListener(nullptr);
+
+  EXPECT_TRUE(m_harness.StopCodes().empty());
+  std::string expected(kBigEntry, '\0');
+  for (size_t i = 0; i < kBigEntry; ++i) expected[i] = static_cast<char>((i * 7919) % 251);
+  EXPECT_EQ(ReadTextFile(Game("Data/big.bin")), expected);
+  EXPECT_EQ(ReadTextFile(Game("Data/small.txt")), "small");
+  EXPECT_FLOAT_EQ(e2e::RegistryVersion(m_registry, 3), 1.1f);
+  const int pieces = static_cast<int>((bigSize + options.dropAfterBytes - 1) / options.dropAfterBytes);
+  EXPECT_EQ(m_ftp->CountInLog("<- RETR big.zip"), pieces);
+  EXPECT_EQ(m_ftp->AcceptedRestOffsets().size(), static_cast<size_t>(pieces - 1));
+  EXPECT_EQ(m_ftp->BytesSentOf("big.zip"), static_cast<long long>(bigSize));  // no byte twice
+  ASSERT_FALSE(bar.empty());
+  for (size_t i = 1; i < bar.size(); ++i) EXPECT_GE(bar[i], bar[i - 1]);
+  EXPECT_EQ(bar.back(), 1000);
+}
+
+// Cancel during the worker's attempts ends them: no attempt follows, no stop code is shown.
+TEST_F(PipelineTest, CancelEndsTheAttemptsOfAnArchive) {
+  PutTwoArchiveList("gone.zip", 10, "lost.zip", 10);
+  PutRemote("TarvoPatch/Data/other.zip", "the folder is there, the archives are not");
+  Dlg().SendMessage(WM_PATCH_LIST, 100, 0);
+  for (int i = 0; i < 1000 && m_ftp->CountInLog("<- SIZE lost.zip") < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  Dlg().RequestCancel();
+  Dlg().WaitForWorkers();
+  EXPECT_LT(m_ftp->CountInLog("<- SIZE lost.zip"), 10);
+  EXPECT_EQ(m_ftp->CountInLog("<- SIZE gone.zip"), 0);
+  EXPECT_TRUE(m_harness.StopCodes().empty());
+  EXPECT_FALSE(fs::exists(Game("Data/lost.zip")));
 }
 
 TEST_F(PipelineTest, CompletePatchRecordsTheLevelAndBringsTheMusicDownloaderBack) {

@@ -74,6 +74,7 @@ void CFtpConnection::Close() {
   if (m_multi) curl_multi_cleanup(static_cast<CURLM*>(m_multi));  // says QUIT on the cached connection
   m_multi = nullptr;
   m_connected = false;
+  m_restRefused = false;
 }
 
 std::string CFtpConnection::UrlFor(const std::string& name, bool isFolder) const {
@@ -158,49 +159,87 @@ struct CFtpConnection::ReadState {
   uint64_t size;
   bool sizeKnown;
   uint64_t limit;  // more than this many bytes and the attempt has failed already
-  uint64_t received;
-  bool started;
+  uint64_t received = 0;
+  bool started = false;
+  bool overrun = false;      // more came than the file may hold
+  bool sinkStopped = false;
 };
 
 size_t CFtpConnection::OnCurlWrite(char* data, size_t size, size_t count, void* userData) {
   auto* state = static_cast<ReadState*>(userData);
   size_t bytes = size * count;
   if (!state) return bytes;
-  if (bytes > state->limit - state->received) return 0;  // 0 makes libcurl end the transfer with an error
+  if (bytes > state->limit - state->received) {
+    state->overrun = true;
+    return 0;  // 0 makes libcurl end the transfer with an error
+  }
   state->received += bytes;
   if (!state->started) {
     state->started = true;
     state->sink->OnStart(state->size, state->sizeKnown);
   }
-  return state->sink->OnData(data, bytes) ? bytes : 0;
+  if (state->sink->OnData(data, bytes)) return bytes;
+  state->sinkStopped = true;
+  return 0;
 }
 
-bool CFtpConnection::ReadFile(const std::string& name, FtpReadSink& sink, uint64_t maxBytes) {
-  if (!m_curl || name.empty()) return false;
+FtpReadResult CFtpConnection::ReadFileFrom(const std::string& name, FtpReadSink& sink, uint64_t startAt,
+                                           uint64_t maxBytes) {
+  if (name.empty()) return FtpReadResult::kFailed;
   // libcurl would stop reading at the size it asked for itself and call a longer file complete;
   // asking first and then reading to the end of the data connection tells the two apart.
   uint64_t size = 0;
   bool known = false;
-  if (!GetFileLength(name, size, &known)) return false;
+  if (!GetFileLength(name, size, &known)) return FtpReadResult::kBroken;  // perhaps there next time
   if (known && size > maxBytes) {
     m_lastError = "the file is larger than allowed";
-    return false;
+    return FtpReadResult::kFailed;
   }
-  ReadState state{&sink, size, known, known ? size : maxBytes, 0, false};
+  if (startAt > 0 && (m_restRefused || !known || startAt > size)) {
+    // Without a size the continued file could never be checked whole.
+    m_lastError = m_restRefused ? "the server does not resume" : known ? "the file is shorter than the part already held"
+                                                                    : "the server tells no size";
+    return FtpReadResult::kResumeRefused;
+  }
+  if (known && startAt == size) {  // the last transfer brought every byte but broke before its end
+    sink.OnStart(size, known);
+    return FtpReadResult::kComplete;
+  }
+  ReadState state{&sink, size, known, known ? size - startAt : maxBytes};
   CURL* curl = static_cast<CURL*>(m_curl);
-  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
-  const bool transferred = Perform(UrlFor(name, false), true, &state);
-  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
-  if (!transferred) return false;
-  if (!state.started) sink.OnStart(size, known);  // an empty file: open and read, but no bytes came
-  if (known && state.received != size) {
-    m_lastError = "the file changed while it was sent";
-    return false;
+  // REST as a command of its own before RETR: libcurl's CURLOPT_RESUME_FROM_LARGE is silently
+  // dropped together with CURLOPT_IGNORE_CONTENT_LENGTH (RETR goes out without REST and the whole
+  // file comes again), and the end-of-transfer check needs the latter.
+  curl_slist* rest = nullptr;
+  if (startAt > 0) {
+    rest = curl_slist_append(nullptr, ("REST " + std::to_string(startAt)).c_str());
+    if (!rest) return FtpReadResult::kBroken;
+    curl_easy_setopt(curl, CURLOPT_PREQUOTE, rest);
   }
-  return true;
+  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+  int code = CURLE_OK;
+  const bool transferred = Perform(UrlFor(name, false), true, &state, &code);
+  curl_easy_setopt(curl, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+  curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
+  curl_slist_free_all(rest);
+  if (!transferred) {
+    if (state.overrun || state.sinkStopped) return FtpReadResult::kFailed;
+    // REST is the only command sent before RETR, so a refused one is the server's "no resume".
+    if (rest && code == CURLE_QUOTE_ERROR) {
+      m_restRefused = true;
+      return FtpReadResult::kResumeRefused;
+    }
+    return FtpReadResult::kBroken;
+  }
+  if (!state.started) sink.OnStart(size, known);  // an empty file: open and read, but no bytes came
+  if (known && state.received != size - startAt) {
+    m_lastError = "the file changed while it was sent";
+    return FtpReadResult::kFailed;
+  }
+  return FtpReadResult::kComplete;
 }
 
-bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, ReadState* state) {
+bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, ReadState* state, int* curlCode) {
   CURL* curl = static_cast<CURL*>(m_curl);
   char errorText[CURL_ERROR_SIZE] = {0};
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -210,6 +249,7 @@ bool CFtpConnection::Perform(const std::string& url, bool bodyWanted, ReadState*
   CURLcode rc = RunTransfer(static_cast<CURLM*>(m_multi), curl);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+  if (curlCode) *curlCode = rc;
   if (rc != CURLE_OK) {
     m_lastError = errorText[0] ? errorText : curl_easy_strerror(rc);
     return false;

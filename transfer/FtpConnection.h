@@ -13,7 +13,7 @@
 //   if (!connection.Connect()) { ...cannot connect... }
 //   connection.SetCurrentDirectory("/pub/TarvoPatch");   // or relative to the login folder
 //   uint64_t size; if (connection.GetFileLength("sub/file.ext", size)) ...
-//   connection.ReadFile("sub/file.ext", sink);   // sink: an FtpReadSink
+//   connection.ReadFileFrom("sub/file.ext", sink, 0);   // sink: an FtpReadSink; 0: from the start
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +33,22 @@ class FtpReadSink {
   virtual void OnStart(uint64_t size, bool sizeKnown) = 0;
   // Returning false breaks the transfer off.
   virtual bool OnData(const char* data, size_t count) = 0;
+};
+
+// How one transfer of ReadFileFrom ended.
+enum class FtpReadResult {
+  // Every byte from the start offset to the announced end arrived, and no more.
+  kComplete,
+  // The transfer broke off (or never began): what the sink received is sound, and a later transfer
+  // may continue after it.
+  kBroken,
+  // Nothing received is worth keeping: the file is larger than allowed, brought more or fewer bytes
+  // than announced, or the sink stopped it.
+  kFailed,
+  // The transfer cannot start at the offset asked for: the server refused REST, tells no size, or
+  // the file is shorter than the offset. The sink heard nothing; the caller starts from 0 instead.
+  // A transport that cannot resume answers so to every offset but 0.
+  kResumeRefused,
 };
 
 class CFtpConnection {
@@ -56,15 +72,16 @@ class CFtpConnection {
   // The size of one file; false when it is not there (or is not a plain file). A server that does
   // not tell sizes gives 0 with `*sizeKnown` false.
   bool GetFileLength(const std::string& name, uint64_t& size, bool* sizeKnown = nullptr);
-  // Streams one file in binary to `sink`, to the end of the transfer. The size is asked first; a
-  // file announced larger than `maxBytes` is not fetched, and a transfer that brings more than
-  // `maxBytes`, or more than was announced, is broken off at once. True only when the data
-  // connection ended normally and exactly the announced number of bytes arrived (a file that grew
-  // or shrank in between does not count); for a server that tells no sizes, the normal end alone.
-  // False also when the file cannot be opened (the sink then hears nothing), the transfer breaks
-  // or the sink stops it.
-  bool ReadFile(const std::string& name, FtpReadSink& sink, uint64_t maxBytes = kNoLimit);
-  // The same for callers that need only the bytes.
+  // Streams one file in binary to `sink` from byte `startAt` (FTP REST) to the end of the
+  // transfer. The size is asked first; a file announced larger than `maxBytes` is not fetched, and a
+  // transfer that brings more than `maxBytes`, or more than was announced, is broken off at once.
+  // kComplete only when the data connection ended normally and the announced size was reached
+  // exactly (a file that grew or shrank in between does not count); for a server that tells no
+  // sizes, the normal end alone (and such a file is only read from 0). The sink's OnStart receives
+  // the whole file's size; the bytes it then hears begin at `startAt`.
+  FtpReadResult ReadFileFrom(const std::string& name, FtpReadSink& sink, uint64_t startAt,
+                             uint64_t maxBytes = kNoLimit);
+  // The whole file from its start, for callers that need only the bytes; true for kComplete.
   bool ReadFile(const std::string& name, const DataSink& onData, uint64_t maxBytes = kNoLimit);
   // A transfer fails when it moves fewer than `bytesPerSecond` for `seconds` (tests shorten it).
   void SetStallLimit(long bytesPerSecond, long seconds);
@@ -78,7 +95,7 @@ class CFtpConnection {
   std::string UrlFor(const std::string& name, bool isFolder) const;
   struct ReadState;
   static size_t OnCurlWrite(char* data, size_t size, size_t count, void* userData);
-  bool Perform(const std::string& url, bool bodyWanted, ReadState* state);
+  bool Perform(const std::string& url, bool bodyWanted, ReadState* state, int* curlCode = nullptr);
   void SizeOfLastTransfer(uint64_t& size, bool& known) const;
 
   std::string m_host;
@@ -90,5 +107,6 @@ class CFtpConnection {
   void* m_curl = nullptr;    // CURL* (WinINet: the internet session)
   void* m_multi = nullptr;   // CURLM*: owns the cached control connection between transfers (WinINet: the FTP connection)
   bool m_connected = false;
+  bool m_restRefused = false;  // asked once per connection: libcurl logs in again after a refusal
   std::string m_lastError;
 };

@@ -35,5 +35,5 @@ bool CFtpConnection::ReadFile(const std::string& name, const DataSink& onData, u
     const DataSink& m_onData;
   };
   BytesOnly sink(onData);
-  return ReadFile(name, sink, maxBytes);
+  return ReadFileFrom(name, sink, 0, maxBytes) == FtpReadResult::kComplete;
 }

@@ -27,7 +27,40 @@ bool EnterLocalFolder(CPatchClientDlg& dlg, const std::string& gameFolder, const
   return platform::SetCurrentDirectoryNoLink(path);
 }
 
+// Whether the download should end now rather than try again.
+bool StopAsked(CPatchClientDlg& dlg, const std::atomic<bool>* abandon) {
+  return dlg.CancelRequested() || dlg.Loop().HasEnded() || (abandon && abandon->load());
+}
+
+// The pause between attempts, in short steps so that a Cancel never waits for it. False when the
+// download should end.
+bool PauseBeforeRetry(CPatchClientDlg& dlg, const std::atomic<bool>* abandon) {
+  constexpr uint32_t kStepMs = 50;
+  for (uint32_t waited = 0; waited < kRetryPauseMs; waited += kStepMs) {
+    if (StopAsked(dlg, abandon)) return false;
+    platform::SleepMs(kStepMs);
+  }
+  return !StopAsked(dlg, abandon);
+}
+
 }  // namespace
+
+bool DownloadWithRetries(CPatchClientDlg& dlg, CFtpConnection& connection, const char* remoteName,
+                         const char* localName, uint64_t maxBytes, const std::atomic<bool>* abandon) {
+  uint64_t partialOf = 0;
+  bool downloaded = false;
+  while (dlg.m_nTries < kDownloadAttempts) {
+    ++dlg.m_nTries;
+    if (dlg.DownloadFile(&connection, remoteName, localName, maxBytes, abandon, &partialOf)) {
+      downloaded = true;
+      break;
+    }
+    if (dlg.m_nTries < kDownloadAttempts && !PauseBeforeRetry(dlg, abandon)) break;
+  }
+  dlg.m_nTries = 0;
+  if (!downloaded && partialOf > 0) platform::DeleteFile(localName ? localName : remoteName);
+  return downloaded;
+}
 
 size_t PickRandomIndex(size_t count) {
   srand(platform::TimeGetTime() & 0x3FF);
@@ -75,19 +108,8 @@ bool RunFetch(CPatchClientDlg& dlg, const FetchPlan& plan) {
 
   dlg.m_nTotalBytes = 0;
   dlg.m_nDoneBytes = 0;
-  bool downloaded = false;
-  while (dlg.m_nTries < kDownloadAttempts) {
-    ++dlg.m_nTries;
-    if (dlg.DownloadFile(connection.get(), plan.remoteName.c_str(), plan.localName.c_str())) {
-      downloaded = true;
-      break;
-    }
-    platform::SleepMs(kRetryPauseMs);
-  }
-  dlg.m_nTries = 0;
-
+  const bool downloaded = DownloadWithRetries(dlg, *connection, plan.remoteName.c_str(), plan.localName.c_str());
   if (!downloaded) {
-    platform::DeleteFile(plan.localName);
     connection.reset();
     if (!returnToGameFolder()) return false;
     if (ownFolder && plan.localFolderToRemove) {

@@ -15,10 +15,12 @@
 //     case ConnectOutcome::kFailed:   ...their own retry...
 //     case ConnectOutcome::kConnected: break;  // m_nTries is 0 now
 //   }
-//   dlg.DownloadFile(connection.get(), "Data\\Patch_1.zip", nullptr);  // as often as needed
+//   DownloadWithRetries(dlg, *connection, "Data\\Patch_1.zip", nullptr);  // as often as needed
 //   connection.reset();  // closes the control connection
 #pragma once
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,6 +41,14 @@ ConnectOutcome ConnectToFolder(CPatchClientDlg& dlg, const std::vector<std::stri
 // Seeds the C library's generator from the millisecond clock (low 10 bits) and picks an index
 // below `count` (count > 0).
 size_t PickRandomIndex(size_t count);
+
+// Downloads `remoteName` into `localName` (null: the same name) in up to 10 attempts 500 ms apart,
+// counted in m_nTries (0 again at the end). An attempt continues the bytes the one before kept
+// where the server allows it, so a line that breaks every transfer still brings a file over in
+// pieces. Stops early once Cancel is asked for or `abandon` is set; on failure no local file is left.
+bool DownloadWithRetries(CPatchClientDlg& dlg, CFtpConnection& connection, const char* remoteName,
+                         const char* localName, uint64_t maxBytes = UINT64_MAX,
+                         const std::atomic<bool>* abandon = nullptr);
 
 struct FetchPlan {
   const std::vector<std::string>* hosts = nullptr;

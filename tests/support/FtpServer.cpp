@@ -79,6 +79,11 @@ FtpServer::FtpServer(Options options) {
     args.push_back("--endless");
     args.push_back(name);
   }
+  args.push_back("--drop-after");
+  args.push_back(std::to_string(options.dropAfterBytes));
+  args.push_back("--drop-times");
+  args.push_back(std::to_string(options.dropTimes));
+  if (options.noRest) args.push_back("--no-rest");
 
   if (!options.cutRandomly.empty()) {
     args.push_back("--cut-random");
@@ -170,4 +175,29 @@ std::vector<std::string> FtpServer::LogLines(std::string_view needle) const {
     if (line.find(needle) != std::string::npos) lines.push_back(line);
   }
   return lines;
+}
+
+std::vector<long long> FtpServer::AcceptedRestOffsets() const {
+  std::vector<long long> offsets;
+  for (const std::string& line : LogLines("-> 350 Restarting at position ")) {
+    long long offset = std::atoll(line.c_str() + line.find("position ") + 9);
+    if (offset > 0) offsets.push_back(offset);
+  }
+  return offsets;
+}
+
+long long FtpServer::BytesSentOf(std::string_view name) const {
+  // The server logs each transfer as "RETR <path> completed=<0|1> bytes=<n> seconds=<s>".
+  long long total = 0;
+  for (const std::string& line : LogLines(" completed=")) {
+    size_t completed = line.find(" completed=");
+    size_t retr = line.find("RETR ");
+    if (retr == std::string::npos || completed < name.size() ||
+        line.compare(completed - name.size(), name.size(), name) != 0) {
+      continue;
+    }
+    size_t bytes = line.find(" bytes=", completed);
+    if (bytes != std::string::npos) total += std::atoll(line.c_str() + bytes + 7);
+  }
+  return total;
 }

@@ -16,8 +16,9 @@ class FtpServer {
   struct Options {
     // Folder served as the login folder; a fresh temporary folder (removed at the end) when empty.
     std::string root;
-    // Paths relative to the root whose first transfer breaks halfway: the server sends half the
-    // file, then drops the data connection and answers 426. Later transfers are whole.
+    // Paths relative to the root whose first transfer breaks halfway: the server sends half of
+    // what the transfer asked for, then drops the data connection and answers 426. Later transfers
+    // are whole.
     std::vector<std::string> cutFirstTransferOf;
     // How many transfers of each such file break before they start to succeed.
     int cutTimes = 1;
@@ -38,6 +39,12 @@ class FtpServer {
     // "PATH=BYTES:SECONDS": the first transfer of PATH stops after BYTES for SECONDS, the whole
     // server with it, as a host that hangs, then goes on.
     std::vector<std::string> stalls;
+    // A poor line: every transfer of more than this many bytes (0: none) is dropped after them,
+    // with 426. Only the first `dropTimes` transfers of each file when that is not negative.
+    int dropAfterBytes = 0;
+    int dropTimes = -1;
+    // REST refused with 502, as by servers that cannot resume. Every mode honours REST otherwise.
+    bool noRest = false;
   };
 
   FtpServer();
@@ -63,6 +70,11 @@ class FtpServer {
   int LoginCount() const { return CountInLog("logged in."); }
   // Lines of the log that hold `needle`.
   std::vector<std::string> LogLines(std::string_view needle) const;
+  // The nonzero offsets of the REST commands the server accepted, in order (libcurl says "REST 0"
+  // with every size query).
+  std::vector<long long> AcceptedRestOffsets() const;
+  // The bytes the server sent over data connections for RETR of paths ending in `name`.
+  long long BytesSentOf(std::string_view name) const;
 
  private:
   void Stop();

@@ -17,17 +17,20 @@ from pyftpdlib.servers import FTPServer
 
 
 class _CutProducer:
-    """Sends the first `limit` bytes of a file (half of it by default), then fails the read so the
-    server drops the data connection."""
+    """Sends `limit` bytes from the file's current position, then fails the read so the server
+    drops the data connection. A file with no more than that left is sent whole."""
 
     buffer_size = 4096
 
-    def __init__(self, fd, limit=None):
+    def __init__(self, fd, limit):
         self.file = fd
-        self.limit = os.fstat(fd.fileno()).st_size // 2 if limit is None else limit
+        left = os.fstat(fd.fileno()).st_size - fd.tell()
+        self.limit = limit if limit < left else None
         self.sent = 0
 
     def more(self):
+        if self.limit is None:
+            return self.file.read(self.buffer_size)
         if self.sent >= self.limit:
             raise OSError(5, "cut by the test server")
         data = self.file.read(min(self.buffer_size, self.limit - self.sent))
@@ -120,8 +123,9 @@ def _key(name):
 
 
 def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endless_names, rate=0,
-                 cut_random=None, stalls=()):
+                 cut_random=None, stalls=(), drop_after=0, drop_times=-1, no_rest=False):
     remaining = {_key(name): cut_times for name in cut_names}
+    dropped = {}  # path -> transfers dropped so far
     # SEED/PERCENT: every transfer is cut at a random byte with that chance, drawn from one
     # generator, so the same seed cuts the same transfers at the same bytes again.
     chance = None
@@ -145,6 +149,37 @@ def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endles
         def _relative(self, file):
             return os.path.relpath(file, self.fs.root).replace(os.sep, "/")
 
+        def _open_at_restart(self, file):
+            """Opens `file` for RETR at the offset of the REST before it, which it uses up; None
+            once it has answered an error itself."""
+            rest = self._restart_position
+            self._restart_position = 0
+            try:
+                fd = self.run_as_current_user(self.fs.open, file, "rb")
+            except OSError as err:
+                self.respond("550 %s." % err.strerror)
+                return None
+            size = os.fstat(fd.fileno()).st_size
+            if rest > size:
+                fd.close()
+                self.respond("554 REST position (%d) > file size (%d)" % (rest, size))
+                return None
+            fd.seek(rest)
+            return fd
+
+        def _push(self, file, producer_of):
+            fd = self._open_at_restart(file)
+            if fd is None:
+                return None
+            self.push_dtp_data(producer_of(fd), isproducer=True, file=fd, cmd="RETR")
+            return file
+
+        def ftp_REST(self, line):
+            if no_rest:
+                self.respond("502 Command not implemented.")
+            else:
+                super().ftp_REST(line)
+
         def ftp_SIZE(self, path):
             rel = self._relative(path)
             answer, left = sizes.get(rel, (None, 0))
@@ -161,83 +196,53 @@ def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endles
         def ftp_RETR(self, file):
             rel = self._relative(file)
             if rel in endless:
+                self._restart_position = 0
                 self.push_dtp_data(_EndlessProducer(), isproducer=True, cmd="RETR")
                 return file
             if rel in sizes:
                 # Sent in one piece: the server reports the transfer complete once it has handed
                 # every byte over, however many of them the client chose to read.
-                try:
-                    with self.run_as_current_user(self.fs.open, file, "rb") as fd:
-                        data = fd.read()
-                except OSError as err:
-                    self.respond("550 %s." % err.strerror)
+                fd = self._open_at_restart(file)
+                if fd is None:
                     return None
+                with fd:
+                    data = fd.read()
                 self.push_dtp_data(data, isproducer=False, cmd="RETR")
                 return file
             if rel in slow:
-                try:
-                    fd = self.run_as_current_user(self.fs.open, file, "rb")
-                except OSError as err:
-                    self.respond("550 %s." % err.strerror)
-                    return None
-                self.push_dtp_data(_SlowProducer(fd, slow_chunk), isproducer=True, file=fd, cmd="RETR")
-                return file
+                return self._push(file, lambda fd: _SlowProducer(fd, slow_chunk))
             if rel in stalled:
                 after, seconds = stalled.pop(rel)
-                try:
-                    fd = self.run_as_current_user(self.fs.open, file, "rb")
-                except OSError as err:
-                    self.respond("550 %s." % err.strerror)
-                    return None
                 logging.info("fault: RETR %s stalls %.1f s after %d bytes", rel, seconds, after)
-                self.push_dtp_data(_StallProducer(fd, after, seconds), isproducer=True, file=fd, cmd="RETR")
-                return file
+                return self._push(file, lambda fd: _StallProducer(fd, after, seconds))
             if chance is not None:
                 rng, probability, seed = chance
-                try:
-                    fd = self.run_as_current_user(self.fs.open, file, "rb")
-                except OSError as err:
-                    self.respond("550 %s." % err.strerror)
-                    return None
-                # A transfer asked to start further in (REST) starts there, as the server's own would.
-                start, self._restart_position = self._restart_position, 0
-                fd.seek(start)
-                left = os.fstat(fd.fileno()).st_size - start
-                if left < 0:
-                    fd.close()
-                    self.respond("554 REST position beyond the file's end.")
-                    return None
-                if left > 0 and rng.random() < probability:
-                    cut = rng.randrange(left)
-                    logging.info("fault: RETR %s from %d cut after %d of %d bytes (seed %s)", rel, start, cut, left, seed)
-                    self.push_dtp_data(_CutProducer(fd, cut), isproducer=True, file=fd, cmd="RETR")
-                else:
+
+                def random_cut(fd):
+                    start = fd.tell()
+                    left = os.fstat(fd.fileno()).st_size - start
+                    if left > 0 and rng.random() < probability:
+                        cut = rng.randrange(left)
+                        logging.info("fault: RETR %s from %d cut after %d of %d bytes (seed %s)", rel, start, cut, left, seed)
+                        return _CutProducer(fd, cut)
                     logging.info("fault: RETR %s from %d whole (seed %s)", rel, start, seed)
-                    self.push_dtp_data(FileProducer(fd, self._current_type), isproducer=True, file=fd, cmd="RETR")
-                return file
+                    return FileProducer(fd, self._current_type)
+
+                return self._push(file, random_cut)
             if remaining.get(rel, 0) > 0:
                 remaining[rel] -= 1
-                try:
-                    fd = self.run_as_current_user(self.fs.open, file, "rb")
-                except OSError as err:
-                    self.respond("550 %s." % err.strerror)
-                    return None
-                self.push_dtp_data(_CutProducer(fd), isproducer=True, file=fd, cmd="RETR")
-                return file
+                return self._push(file, lambda fd: _CutProducer(fd, (os.fstat(fd.fileno()).st_size - fd.tell()) // 2))
+            if drop_after > 0 and (drop_times < 0 or dropped.get(rel, 0) < drop_times):
+                dropped[rel] = dropped.get(rel, 0) + 1
+                return self._push(file, lambda fd: _CutProducer(fd, drop_after))
             if rate > 0:
-                try:
-                    fd = self.run_as_current_user(self.fs.open, file, "rb")
-                except OSError as err:
-                    self.respond("550 %s." % err.strerror)
-                    return None
-                self.push_dtp_data(_PacedProducer(fd, rate), isproducer=True, file=fd, cmd="RETR")
-                return file
+                return self._push(file, lambda fd: _PacedProducer(fd, rate))
             return super().ftp_RETR(file)
 
     if announced:
         Handler.dtp_handler = _HandedOverDTP
     # Cuts and slow files need the producer path; sendfile would bypass it.
-    if cut_names or slow_names or endless_names or announced or rate > 0 or cut_random or stalls:
+    if cut_names or slow_names or endless_names or announced or rate > 0 or cut_random or stalls or drop_after > 0:
         Handler.use_sendfile = False
     return Handler
 
@@ -258,6 +263,11 @@ def main():
                              "times when given); N 'none' refuses SIZE")
     parser.add_argument("--endless", action="append", default=[],
                         help="path relative to the root whose transfer never ends")
+    parser.add_argument("--drop-after", type=int, default=0,
+                        help="bytes after which every transfer of more is dropped (0: none), as by a poor line")
+    parser.add_argument("--drop-times", type=int, default=-1,
+                        help="how many transfers of each file are dropped so (-1: all of them)")
+    parser.add_argument("--no-rest", action="store_true", help="refuse REST, as servers without resume do")
     parser.add_argument("--rate", type=float, default=0,
                         help="bytes a second that every other transfer is held to (0: as fast as it goes)")
     parser.add_argument("--cut-random", default=None,
@@ -272,7 +282,7 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(os.path.realpath(args.root), perm="elr")
     handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk, args.announce, args.endless, args.rate,
-                           args.cut_random, args.stall)
+                           args.cut_random, args.stall, args.drop_after, args.drop_times, args.no_rest)
     handler.authorizer = authorizer
     handler.banner = "test server ready"
 
