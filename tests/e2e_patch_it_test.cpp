@@ -7,6 +7,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "e2e_support.h"
@@ -455,6 +457,44 @@ TEST_F(PatchRunTest, AFileIsInstalledOnlyWhenItArrivedWholeAsAnnounced) {
     EXPECT_FALSE(fs::exists(Game("_Temp.ex_")));
     EXPECT_FLOAT_EQ(Version(1), 1.0f);
   }
+}
+
+// Over a line that drops every transfer after 128 KiB, a 700 kB launcher arrives in pieces that
+// continue one another, within the attempts, and the console's progress never goes back.
+TEST_F(PatchRunTest, ALineThatDropsEveryTransferStillDeliversALargeLauncher) {
+  const char* const versions = "1.1,1.0,1.0,1.0";
+  MakeWorld(versions);
+  std::string launcher = ReadTextFile(Remote("TarvoPatch/Tarvo.exe"));
+  while (launcher.size() < 700000) launcher += "# a comment line that makes the launcher large\n";
+  WriteTextFile(Remote("TarvoPatch/Tarvo.exe"), launcher);
+  FtpServer::Options options = FtpOptions();
+  options.dropAfterBytes = 128 * 1024;
+  FtpServer ftp(options);
+  PatchServer server(e2e::PatchConfig(versions));
+  ClientProcess client;
+  ASSERT_TRUE(RunToEnd(server.Port(), ftp.Port(), client));
+  EXPECT_EQ(client.Stderr(), "");
+  EXPECT_EQ(ReadTextFile(Game("Tarvo.exe")), launcher);
+  EXPECT_FLOAT_EQ(Version(1), 1.1f);
+  const int pieces = static_cast<int>((launcher.size() + options.dropAfterBytes - 1) / options.dropAfterBytes);
+  EXPECT_EQ(ftp.CountInLog("<- RETR Tarvo.exe"), pieces);
+  EXPECT_EQ(ftp.AcceptedRestOffsets().size(), static_cast<size_t>(pieces - 1));
+  EXPECT_EQ(ftp.BytesSentOf("Tarvo.exe"), static_cast<long long>(launcher.size()));
+  // "Tarvo.exe  file  18.7% (131072 bytes)  total  18.7% (131072 bytes)"
+  std::regex progress(R"(^Tarvo\.exe  file +([0-9.]+)% \(([0-9]+) bytes\)  total +([0-9.]+)% \(([0-9]+) bytes\)$)");
+  std::istringstream lines(client.Stdout());
+  long long lastBytes = 0;
+  int seen = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (!std::regex_match(line, match, progress)) continue;
+    ++seen;
+    EXPECT_LE(std::stod(match[1].str()), 100.0) << line;
+    EXPECT_LE(std::stod(match[3].str()), 100.0) << line;
+    EXPECT_GE(std::stoll(match[4].str()), lastBytes) << line;
+    lastBytes = std::stoll(match[4].str());
+  }
+  EXPECT_GT(seen, 1) << client.Stdout();
 }
 
 TEST_F(PatchRunTest, APatchListIsBoundedBeforeAndDuringItsTransfer) {
