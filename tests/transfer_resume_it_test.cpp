@@ -178,4 +178,17 @@ TEST_F(TransferTest, APartialFileThatNoLongerFitsTheRemoteFileStartsAfresh) {
     EXPECT_EQ(ReadWholeFile(GamePath("part.bi_")), replaced);
     EXPECT_EQ(Dlg().m_nDoneBytes, static_cast<uint32_t>(newSize));  // the thrown-away part no longer counts
   }
+
+  // A link put in the partial file's place is never written through: the file starts afresh.
+  const std::string outside = m_folder.Path() + "/outside.bin";
+  WriteWholeFile(outside, std::string(1000, 'x'));
+  std::filesystem::remove(GamePath("part.bi_"));
+  std::filesystem::create_symlink(outside, GamePath("part.bi_"));
+  server.PutFile("TarvoPatch/small.bin", "small");
+  Dlg().m_nDoneBytes = 1000;
+  uint64_t partialOf = 2000;
+  ASSERT_TRUE(Dlg().DownloadFile(connection.get(), "small.bin", "part.bi_", UINT64_MAX, nullptr, &partialOf));
+  EXPECT_EQ(ReadWholeFile(outside), std::string(1000, 'x'));
+  EXPECT_FALSE(std::filesystem::is_symlink(GamePath("part.bi_")));
+  EXPECT_EQ(ReadWholeFile(GamePath("part.bi_")), "small");
 }

@@ -21,10 +21,10 @@ std::string Decimal(uint32_t value) {
 
 // Opens the local file for a new transfer: empty, or, when `continuing`, the part an earlier attempt
 // left, positioned at its end. Returns the bytes it holds, or -1 when it cannot be opened. A link in
-// the file's place is removed rather than written through.
+// the file's place is never opened for writing; it is removed, and an empty file takes its place.
 int64_t OpenLocal(platform::FileHandle& file, const char* local, bool continuing) {
-  if (continuing && !platform::IsLink(local) &&
-      file.Open(local, platform::kGenericWrite, platform::kShareNone, platform::kOpenExisting)) {
+  file.Close();
+  if (continuing && file.Open(local, platform::kGenericWrite, platform::kShareNone, platform::kOpenExisting)) {
     int64_t end = file.Seek(0, platform::kFileEnd);
     if (end >= 0) return end;
     file.Close();
