@@ -17,6 +17,7 @@
 // and place. Set once while the window initialises; front ends draw from it.
 struct CButtonSkin {
   std::shared_ptr<const CSkinBitmap> strip;
+  unsigned bitmapId = 0;  // the strip's bitmap resource, for front ends that load it themselves
   COLORREF key = 0;
   std::string toolTip;
   int cursorId = 0;  // a cursor resource; 0 for the default arrow

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/Messages.h"
+#include "skin/ButtonFrame.h"
 
 void CSkinButton::Bind(CViewModel* view, int id, RECT templateRect) {
   m_pView = view;
@@ -16,6 +17,7 @@ void CSkinButton::LoadBitmaps(unsigned bitmapId, COLORREF key) {
   m_skin.rect.right = m_skin.rect.left + strip->FrameWidth();
   m_skin.rect.bottom = m_skin.rect.top + strip->Height();
   m_skin.strip = std::move(strip);
+  m_skin.bitmapId = bitmapId;
   m_skin.key = key;
   Publish();
 }
@@ -89,9 +91,4 @@ bool CSkinButton::OnLButtonUp(bool inside) {
   return inside && !IsLocked();
 }
 
-int CSkinButton::CurrentFrame() const {
-  if (IsLocked()) return 0;
-  if (m_bPressed) return 3;
-  if (m_bHover) return 2;
-  return 1;
-}
+int CSkinButton::CurrentFrame() const { return ChooseButtonFrame(IsLocked(), m_bPressed, m_bHover); }

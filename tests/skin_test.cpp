@@ -1,15 +1,20 @@
 // The skin without a display: bitmaps drawn whole and frame by frame with a key colour on pixel
-// surfaces, the shipped pictures, and the skinned button's states.
+// surfaces, the shipped pictures, the skinned button's states and frame choice, and the pacing of
+// the windows' repaints.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/Messages.h"
 #include "app/ViewModel.h"
 #include "res/Resources.h"
+#include "skin/ButtonFrame.h"
+#include "skin/RepaintPacer.h"
 #include "skin/SkinBitmap.h"
 #include "skin/SkinButton.h"
 
@@ -181,6 +186,7 @@ TEST(SkinButtonTest, LoadBitmapsTakesOneFrameAtTheTemplatesCornerAndPublishesThe
   EXPECT_EQ(skin.toolTip, "开始游戏");
   EXPECT_EQ(skin.cursorId, IDC_HANDCURSOR);
   EXPECT_EQ(skin.key, kKey);
+  EXPECT_EQ(skin.bitmapId, unsigned(IDB_START));
   ASSERT_TRUE(skin.strip);
   EXPECT_EQ(skin.strip->Width(), 308);
   EXPECT_EQ(b.view.GetButtonSkin(IDCANCEL).cursorId, 0);  // the default arrow over Cancel
@@ -240,4 +246,50 @@ TEST(SkinButtonTest, LeavingClearsTheHoverAndTheNextVisitTracksAgain) {
   EXPECT_TRUE(cancel.OnMouseMove(true));
   EXPECT_TRUE(cancel.OnMouseHover());
   EXPECT_EQ(cancel.CurrentFrame(), 2);
+}
+
+TEST(ButtonFrameTest, LockedWinsOverPressedAndPressedOverHover) {
+  for (bool pressed : {false, true})
+    for (bool hover : {false, true}) EXPECT_EQ(ChooseButtonFrame(true, pressed, hover), kFrameLocked);
+  EXPECT_EQ(ChooseButtonFrame(false, true, true), kFramePressed);
+  EXPECT_EQ(ChooseButtonFrame(false, true, false), kFramePressed);
+  EXPECT_EQ(ChooseButtonFrame(false, false, true), kFrameHover);
+  EXPECT_EQ(ChooseButtonFrame(false, false, false), kFrameNormal);
+}
+
+TEST(RepaintPacerTest, OneWakeUpPerRepaintAndAtMostOneRepaintEvery33Ms) {
+  CRepaintPacer pacer;
+  EXPECT_FALSE(pacer.Note(ViewPartsOf(4711)));  // an id no window shows wakes nothing
+  EXPECT_TRUE(pacer.Note(ViewPartsOf(IDC_FILE_BYTES)));
+  EXPECT_FALSE(pacer.Note(ViewPartsOf(IDC_TOTAL_PROGRESS)));  // one wake-up until the repaint
+  EXPECT_EQ(pacer.Woken(1000), 0);                             // the first repaint is not held
+  EXPECT_EQ(pacer.Take(1000), unsigned(kPartLabels | kPartBars));
+
+  EXPECT_TRUE(pacer.Note(ViewPartsOf(IDC_START)));
+  EXPECT_EQ(pacer.Woken(1010), CRepaintPacer::kIntervalMs - 10);  // too soon: wait for the rest
+  // Changes while the window waits add their parts without waking it again.
+  EXPECT_FALSE(pacer.Note(ViewPartsOf(CViewModel::kNoticeId)));
+  EXPECT_EQ(pacer.Take(1043), unsigned(kPartStart | kPartSkin | kPartNotice));
+  EXPECT_EQ(pacer.Take(1043), 0u);
+  EXPECT_TRUE(pacer.Note(ViewPartsOf(0)));
+  EXPECT_EQ(pacer.Woken(1076), 0);
+  EXPECT_EQ(pacer.Take(1076), unsigned(kPartCaption));
+  // A clock that went back does not hold the window.
+  EXPECT_TRUE(pacer.Note(ViewPartsOf(IDCANCEL)));
+  EXPECT_EQ(pacer.Woken(500), 0);
+  EXPECT_EQ(pacer.Take(500), unsigned(kPartSkin));
+}
+
+TEST(RepaintPacerTest, NoChangeIsLostWhileManyThreadsNoteThem) {
+  CRepaintPacer pacer;
+  std::atomic<int> wakeUps{0};
+  std::vector<std::thread> threads;
+  const int ids[] = {IDC_STATUS, IDC_FILE_PROGRESS, IDC_START, CViewModel::kNoticeId};
+  for (int id : ids)
+    threads.emplace_back([&pacer, &wakeUps, id] {
+      for (int i = 0; i < 1000; ++i) wakeUps += pacer.Note(ViewPartsOf(id)) ? 1 : 0;
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wakeUps.load(), 1);
+  EXPECT_EQ(pacer.Take(0), unsigned(kPartLabels | kPartBars | kPartStart | kPartSkin | kPartNotice));
 }

@@ -11,48 +11,17 @@
 #include "app/DialogLayout.h"
 #include "app/PatchClientDlg.h"
 #include "res/Resources.h"
+#include "skin/RepaintPacer.h"
 #include "ui/wx/SkinButtonWindow.h"
 #include "ui/wx/WxPictures.h"
 
 namespace {
 
-constexpr int kRepaintMs = 33;  // at most about 30 repaints a second
 constexpr int kAboutCommand = 0x0010;
 const int kLabels[] = {IDC_STATUS, IDC_FILE_BYTES, IDC_TOTAL_BYTES};
 const int kBars[] = {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS};
 
-// The changed-id bits of MainWindow::m_changed.
-enum : unsigned {
-  kChangedLabels = 1,
-  kChangedBars = 2,
-  kChangedStart = 4,
-  kChangedSkin = 8,
-  kChangedNotice = 16,
-  kChangedCaption = 32,
-};
-
-unsigned ChangeBit(int id) {
-  switch (id) {
-    case IDC_STATUS:
-    case IDC_FILE_BYTES:
-    case IDC_TOTAL_BYTES:
-      return kChangedLabels;
-    case IDC_FILE_PROGRESS:
-    case IDC_TOTAL_PROGRESS:
-      return kChangedBars;
-    case IDC_START:
-      return kChangedStart | kChangedSkin;
-    case IDCANCEL:
-    case CViewModel::kBackgroundId:
-      return kChangedSkin;
-    case CViewModel::kNoticeId:
-      return kChangedNotice;
-    case 0:
-      return kChangedCaption;
-    default:
-      return 0;
-  }
-}
+uint64_t NowMs() { return static_cast<uint64_t>(wxGetLocalTimeMillis().GetValue()); }
 
 wxRect ToWx(const RECT& r) { return wxRect(r.left, r.top, r.Width(), r.Height()); }
 
@@ -85,39 +54,31 @@ MainWindow::MainWindow(CPatchClientDlg& dlg, Commands commands)
   Bind(wxEVT_CHAR_HOOK, &MainWindow::OnCharHook, this);
   Bind(wxEVT_CLOSE_WINDOW, &MainWindow::OnClose, this);
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { ShowAbout(); }, kAboutCommand);
-  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ApplyChanges(); });
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ApplyChanges(m_pacer.Take(NowMs())); });
 
-  m_changed = ~0u;
-  ApplyChanges();
+  ApplyChanges(kPartAll);
   Centre(wxBOTH);
 }
 
 void MainWindow::ViewChanged(int controlId) {
-  m_changed.fetch_or(ChangeBit(controlId));
   // The worker never waits for the window: it marks what changed, and only the first change after
-  // a repaint queues a call to the window's thread. Until that repaint has run, later changes only
-  // add their bits, so the toolkit's queue sees at most one call per repaint however fast blocks
-  // arrive.
-  if (!m_applyPending.exchange(true)) CallAfter([this] { ScheduleApply(); });
+  // a repaint queues a call to the window's thread.
+  if (m_pacer.Note(ViewPartsOf(controlId))) CallAfter([this] { ScheduleApply(); });
 }
 
 void MainWindow::ScheduleApply() {
-  const wxLongLong waited = wxGetLocalTimeMillis() - m_lastApplyMs;
-  if (waited >= kRepaintMs) {
-    ApplyChanges();
+  const int delay = m_pacer.Woken(NowMs());
+  if (delay == 0) {
+    ApplyChanges(m_pacer.Take(NowMs()));
   } else if (!m_throttle.IsRunning()) {
-    m_throttle.StartOnce(static_cast<int>(kRepaintMs - waited.ToLong()));
+    m_throttle.StartOnce(delay);
   }
 }
 
-void MainWindow::ApplyChanges() {
-  m_lastApplyMs = wxGetLocalTimeMillis();
-  // Cleared before the changes are taken: a change made after this point queues the next repaint.
-  m_applyPending = false;
-  const unsigned changed = m_changed.exchange(0);
+void MainWindow::ApplyChanges(unsigned changed) {
   CViewModel& view = m_dlg.View();
-  if (changed & kChangedCaption) SetTitle(wxString::FromUTF8(view.GetWindowText(0)));
-  if (changed & kChangedSkin) {
+  if (changed & kPartCaption) SetTitle(wxString::FromUTF8(view.GetWindowText(0)));
+  if (changed & kPartSkin) {
     auto background = view.GetBackground();
     if (background != m_background) {
       m_background = background;
@@ -131,14 +92,14 @@ void MainWindow::ApplyChanges() {
     }
     CreateButtons();
   }
-  if (changed & kChangedLabels)
+  if (changed & kPartLabels)
     for (int id : kLabels) m_canvas->RefreshRect(ToWx(ControlRect(id)), false);
-  if (changed & kChangedBars)
+  if (changed & kPartBars)
     for (int id : kBars) m_canvas->RefreshRect(ToWx(ControlRect(id)), false);
-  if (changed & kChangedStart) {
+  if (changed & kPartStart) {
     if (m_start) m_start->UpdateFrame();
   }
-  if (changed & kChangedNotice) CreateNotice(view.GetNoticeUrl());
+  if (changed & kPartNotice) CreateNotice(view.GetNoticeUrl());
 }
 
 void MainWindow::CreateButtons() {

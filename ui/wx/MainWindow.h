@@ -2,13 +2,14 @@
 // colours over it, the two skinned buttons, and the notice page. It only draws the hub's view model
 // and turns the player's actions into the commands it is given.
 #pragma once
-#include <atomic>
 #include <functional>
 #include <memory>
 
 #include <wx/bitmap.h>
 #include <wx/frame.h>
 #include <wx/timer.h>
+
+#include "skin/RepaintPacer.h"
 
 class CPatchClientDlg;
 class CSkinBitmap;
@@ -28,7 +29,7 @@ class MainWindow : public wxFrame {
 
  private:
   void ScheduleApply();
-  void ApplyChanges();
+  void ApplyChanges(unsigned parts);
   void PaintCanvas();
   void ShowAbout();
   void OnContextMenu(wxContextMenuEvent& event);
@@ -46,9 +47,6 @@ class MainWindow : public wxFrame {
   bool m_bNoticeStarted = false;
   std::shared_ptr<const CSkinBitmap> m_background;
   wxBitmap m_backgroundBitmap;
-  // Ids changed since the last repaint, one bit each (see the .cpp); set from any thread.
-  std::atomic<unsigned> m_changed{0};
-  std::atomic<bool> m_applyPending{false};  // a repaint is queued or waits for the throttle
+  CRepaintPacer m_pacer;
   wxTimer m_throttle;
-  wxLongLong m_lastApplyMs = 0;
 };
