@@ -7,5 +7,8 @@
 
 class IFrontEnd;
 
+// Whether the window is the front end when TARVO_UI does not choose: where there is a desktop for it.
+bool WindowByDefault();
+
 bool RunClientInWindow(int argc, char** argv, const std::function<void(IFrontEnd&)>& runClient,
                        std::string& whyNot);

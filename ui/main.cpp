@@ -1,7 +1,7 @@
 // Entry point: picks the front end, runs the client, and ends the process with its exit functions.
 //
-// TARVO_UI=gui or console forces a front end; unset, the window is used when there is a display for
-// it. A window that cannot open falls back to the console with one line on standard error.
+// TARVO_UI=gui or console forces a front end; unset, the window is used where there is a desktop
+// for it. A window that cannot open falls back to the console with one line on standard error.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,17 +14,12 @@
 
 namespace {
 
-bool IsSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value;
-}
-
 bool WantWindow() {
   const char* ui = std::getenv("TARVO_UI");
   std::string choice = ui ? ui : "";
   if (choice == "console") return false;
   if (choice == "gui") return true;
-  return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+  return WindowByDefault();
 }
 
 }  // namespace

@@ -112,6 +112,14 @@ void WxFrontEnd::Detach() {
   });
 }
 
+bool WindowByDefault() {
+  auto isSet = [](const char* name) {
+    wxString value;
+    return wxGetEnv(name, &value) && !value.empty();
+  };
+  return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+}
+
 bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& runClient, std::string& whyNot) {
   PrepareToolkitEnvironment();
   static char* toolkitArgv[] = {argv[0], nullptr};
