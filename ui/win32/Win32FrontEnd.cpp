@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "platform/console.h"
 #include "ui/WindowFrontEnd.h"
 #include "ui/win32/ClientLink.h"
 #include "ui/win32/MainDialog.h"
@@ -28,6 +29,8 @@ bool RunClientInWindow(int, char**, const std::function<void(IFrontEnd&)>& runCl
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
   const DWORD uiThread = GetCurrentThreadId();
   static win32ui::MainDialog window(uiThread);
+  // Ctrl+C, Ctrl+Break and closing the console press Cancel, as the window's button does.
+  platform::SetCancelHandler([] { win32ui::CancelRunningClient(); });
   std::thread client([&] {
     win32ui::RunClientWithWindow(window, runClient);
     PostThreadMessageW(uiThread, WM_QUIT, 0, 0);
