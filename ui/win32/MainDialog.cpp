@@ -195,6 +195,10 @@ INT_PTR MainDialog::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case kMsgShowBox: {
       const auto* request = reinterpret_cast<const MessageBoxRequest*>(lParam);
+      // A box asked for while the dialog is still being set up would otherwise appear first and
+      // end up beneath it where no window manager keeps owned windows above their owner.
+      ShowWindow(hwnd, SW_SHOW);
+      UpdateWindow(hwnd);
       MessageBoxW(hwnd, request->text.c_str(), request->caption.c_str(), request->flags);
       return TRUE;
     }
