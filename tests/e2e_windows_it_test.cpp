@@ -1,11 +1,12 @@
 // The Windows client (TarvoPatchClient.exe from the cross build) run whole under Wine from the
 // Linux side, against the demo patch server and a real FTP server on loopback: a data patch with
-// its versions in the Wine registry and Start launching the game, the launcher update, a stop code,
-// and a hostile archive. The game's programs are copies of tests/windows/stand_in.cpp's program.
+// its versions in the Wine registry and Start launching the game, the launcher update, the single
+// instance and Ctrl+C, a stop code, and a hostile archive. The game's programs are copies of tests/windows/stand_in.cpp's program.
 //
 // Runs when TARVO_WINDOWS_CLIENT names the .exe and WINEPREFIX a prefix made for it (scripts/test
 // windows sets both); skipped otherwise.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -93,6 +94,26 @@ TEST_F(WindowsClientTest, LauncherUpdateEndsWithTheNewLaunchersStart) {
   EXPECT_FLOAT_EQ(Version(1), 1.1f);
   EXPECT_FLOAT_EQ(Version(2), 1.1f);
   EXPECT_FLOAT_EQ(Version(3), 1.0f);
+}
+
+TEST_F(WindowsClientTest, ASecondCopyRefusesWhileTheFirstWaitsAndCtrlCPressesCancel) {
+  const char* const current = "1.0,1.0,1.0,1.0";
+  MakeWorld(current);
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(current));
+  ClientProcess first;
+  StartClient(first, server.Port(), ftp.Port());
+  ASSERT_TRUE(first.WaitForStdout("Ready.", kWineWaitMs)) << first.Stdout() << first.Stderr();
+
+  ClientProcess second;  // the named mutex is the prefix's, as a session's is on Windows
+  StartClient(second, server.Port(), ftp.Port());
+  EXPECT_EQ(second.Wait(kWineWaitMs), 0);
+  EXPECT_EQ(second.Stderr(), "Tarvo is already running!\n");
+
+  first.Signal(SIGINT);  // Wine hands it to the program as Ctrl+C
+  EXPECT_EQ(first.Wait(kWineWaitMs), 0);
+  EXPECT_EQ(first.Stderr(), "");
+  EXPECT_FALSE(fs::exists(Game("zobi_args.txt")));
 }
 
 TEST_F(WindowsClientTest, AMissingPatchListStopsWithItsMessageAndRecordsNothing) {
