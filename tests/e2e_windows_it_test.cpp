@@ -29,6 +29,12 @@ using wine::WinePath;
 const char* const kStopNotFound = "尚未找到补丁文件,因此中断执行.";
 const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
 
+// What a Windows program wrote in text mode, with its line ends as Linux writes them.
+std::string Unix(std::string text) {
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
+  return text;
+}
+
 class WindowsClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,15 +109,15 @@ TEST_F(WindowsClientTest, ASecondCopyRefusesWhileTheFirstWaitsAndCtrlCPressesCan
   PatchServer server(e2e::PatchConfig(current));
   ClientProcess first;
   StartClient(first, server.Port(), ftp.Port());
-  ASSERT_TRUE(first.WaitForStdout("Ready.", kWineWaitMs)) << first.Stdout() << first.Stderr();
+  ASSERT_TRUE(first.WaitForStdout("Ready.", kWaitMs)) << first.Stdout() << first.Stderr();
 
   ClientProcess second;  // the named mutex is the prefix's, as a session's is on Windows
   StartClient(second, server.Port(), ftp.Port());
-  EXPECT_EQ(second.Wait(kWineWaitMs), 0);
-  EXPECT_EQ(second.Stderr(), "Tarvo is already running!\n");
+  EXPECT_EQ(second.Wait(kWaitMs), 0);
+  EXPECT_EQ(Unix(second.Stderr()), "Tarvo is already running!\n");
 
   first.Signal(SIGINT);  // Wine hands it to the program as Ctrl+C
-  EXPECT_EQ(first.Wait(kWineWaitMs), 0);
+  EXPECT_EQ(first.Wait(kWaitMs), 0);
   EXPECT_EQ(first.Stderr(), "");
   EXPECT_FALSE(fs::exists(Game("zobi_args.txt")));
 }
@@ -124,7 +130,7 @@ TEST_F(WindowsClientTest, AMissingPatchListStopsWithItsMessageAndRecordsNothing)
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
   ASSERT_NE(client.Wait(kWaitMs), -1) << client.Stdout();
-  EXPECT_EQ(client.Stderr(), std::string(kStopNotFound) + "\n");
+  EXPECT_EQ(Unix(client.Stderr()), std::string(kStopNotFound) + "\n");
   EXPECT_FLOAT_EQ(Version(3), 1.0f);
   EXPECT_EQ(ReadTextFile(Game("Data/order.txt")), "old");
 }

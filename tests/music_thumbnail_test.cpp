@@ -154,17 +154,18 @@ TEST_F(MusicThumbnailTest, MusicFilesThatCannotTakeAThumbnailAreLeftAlone) {
   fs::path held = WriteMusic("zoma5.qkn", {.id = 5});
   // A song that is a link: whatever it points at is not the game's to change.
   WriteFile("Elsewhere/song.qkn", MusicFileBytes({.id = 6}));
-#ifndef _WIN32  // MinGW's library cannot make links (and Windows gives that right to administrators)
-  fs::create_symlink(m_root / "Elsewhere/song.qkn", "Music/zoma6.qkn");
-#endif
+  // Where the system makes no links (Windows without the privilege, Wine) there is no sixth song.
+  std::error_code noLinks;
+  fs::create_symlink(m_root / "Elsewhere/song.qkn", "Music/zoma6.qkn", noLinks);
+  const int songs = noLinks ? 5 : 6;
   std::vector<Bytes> before;
-  for (int i = 1; i <= 6; ++i) before.push_back(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"));
+  for (int i = 1; i <= songs; ++i) before.push_back(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"));
 
   CRawFile holder;
   ASSERT_TRUE(holder.OpenRead("Music\\zoma5.qkn"));
   for (uint32_t id = 1; id <= 6; ++id) EXPECT_EQ(m_dlg.EmbedThumbnail(id), 0) << id;
   holder.Close();
-  for (int i = 1; i <= 6; ++i) EXPECT_EQ(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"), before[size_t(i - 1)]) << i;
+  for (int i = 1; i <= songs; ++i) EXPECT_EQ(ReadFile("Music/zoma" + std::to_string(i) + ".qkn"), before[size_t(i - 1)]) << i;
   EXPECT_EQ(m_dlg.EmbedThumbnail(7), 0) << "no music file";
 }
 
