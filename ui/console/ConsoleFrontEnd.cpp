@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <utility>
 
 #include "app/PatchClientDlg.h"
 #include "platform/console.h"
@@ -21,18 +22,31 @@ std::string Percent(int thousandths) {
 
 // What the other threads tell the front end's own thread.
 struct ConsoleFrontEnd::Inbox {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool woken = false;
-  bool cancelAsked = false;
-  bool lineRead = false;
-  bool inputEnded = false;
+  struct Events {
+    bool woken = false;
+    bool cancelAsked = false;
+    bool lineRead = false;
+    bool inputEnded = false;
+    bool Any() const { return woken || cancelAsked || lineRead || inputEnded; }
+  };
 
-  void Post(bool Inbox::*flag) {
-    std::lock_guard<std::mutex> lock(mutex);
-    this->*flag = true;
-    changed.notify_one();
+  void Post(bool Events::*event) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.*event = true;
+    m_changed.notify_one();
   }
+
+  // What was posted since the last call, waiting up to `ms` for something to be.
+  Events Take(int ms) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_pending.Any(); });
+    return std::exchange(m_pending, Events{});
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  Events m_pending;
 };
 
 ConsoleFrontEnd::ConsoleFrontEnd() : m_inbox(std::make_shared<Inbox>()) {
@@ -55,7 +69,7 @@ int ConsoleFrontEnd::MessageBox(const std::string& text, const std::string&, uns
 
 void ConsoleFrontEnd::Attach(CPatchClientDlg& dlg) {
   m_pDlg = &dlg;
-  platform::SetCancelHandler([inbox = m_inbox] { inbox->Post(&Inbox::cancelAsked); });
+  platform::SetCancelHandler([inbox = m_inbox] { inbox->Post(&Inbox::Events::cancelAsked); });
   dlg.View().SetListener([this](int id) {
     if (id == IDC_START || id == IDC_STATUS) Wake();
   });
@@ -73,7 +87,7 @@ void ConsoleFrontEnd::Detach() {
   Render(true);
 }
 
-void ConsoleFrontEnd::Wake() { m_inbox->Post(&Inbox::woken); }
+void ConsoleFrontEnd::Wake() { m_inbox->Post(&Inbox::Events::woken); }
 
 void ConsoleFrontEnd::Render(bool final) {
   CViewModel& view = m_pDlg->View();
@@ -126,20 +140,10 @@ void ConsoleFrontEnd::Run() {
         int c;
         while ((c = std::getchar()) != EOF && c != '\n') {
         }
-        inbox->Post(c == '\n' ? &Inbox::lineRead : &Inbox::inputEnded);
+        inbox->Post(c == '\n' ? &Inbox::Events::lineRead : &Inbox::Events::inputEnded);
       }).detach();
     }
-    Inbox events;
-    {
-      std::unique_lock<std::mutex> lock(m_inbox->mutex);
-      m_inbox->changed.wait_for(lock, std::chrono::milliseconds(kRepaintMs), [this] {
-        return m_inbox->woken || m_inbox->cancelAsked || m_inbox->lineRead || m_inbox->inputEnded;
-      });
-      std::swap(events.woken, m_inbox->woken);
-      std::swap(events.cancelAsked, m_inbox->cancelAsked);
-      std::swap(events.lineRead, m_inbox->lineRead);
-      std::swap(events.inputEnded, m_inbox->inputEnded);
-    }
+    const Inbox::Events events = m_inbox->Take(kRepaintMs);
     if (events.cancelAsked || events.inputEnded) m_pDlg->RequestCancel();
     if (events.lineRead) m_pDlg->PostMessage(WM_COMMAND, IDC_START, 0);
     Render(false);
