@@ -18,17 +18,6 @@ namespace {
 
 class FtpFaultTest : public e2e::BrokenPatchTest {};
 
-// Waits until the file at `path` holds at least `bytes` bytes.
-bool WaitForBytes(const std::string& path, uintmax_t bytes, int ms) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  std::error_code ec;
-  while (!fs::exists(path, ec) || fs::file_size(path, ec) < bytes) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
 TEST_F(FtpFaultTest, AServerKilledInTheMiddleOfAnArchiveEndsTheRunAndTheNextRunCompletes) {
   {
     FtpServer::Options slow = FtpOptions();
@@ -37,7 +26,7 @@ TEST_F(FtpFaultTest, AServerKilledInTheMiddleOfAnArchiveEndsTheRunAndTheNextRunC
     FtpServer ftp(slow);
     ClientProcess client;
     Start(client, ftp.Port());
-    ASSERT_TRUE(WaitForBytes(Game("Data/C_120.zip"), 100, kWaitMs)) << client.Stdout() << client.Stderr();
+    ASSERT_TRUE(e2e::WaitForFile(Game("Data/C_120.zip"), kWaitMs, 100)) << client.Stdout() << client.Stderr();
     ftp.Kill();
     EXPECT_EQ(AwaitEnd(client), End::kStopped) << client.Stdout() << client.Stderr();
     ExpectSound("after the server went down");

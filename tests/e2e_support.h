@@ -31,12 +31,13 @@ namespace e2e {
 
 constexpr int kWaitMs = 30000;
 
-// Waits until `path` exists with some content. The world's programs write their notes whole (under
-// another name first, or in one write), so a file with content is complete.
-inline bool WaitForFile(const std::string& path, int ms) {
+// Waits until `path` holds at least `bytes`. The world's programs write their notes whole (under
+// another name first, or in one write), so a note with content is complete.
+inline bool WaitForFile(const std::string& path, int ms, uintmax_t bytes = 1) {
   namespace fs = std::filesystem;
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!fs::exists(path) || fs::file_size(path) == 0) {
+  std::error_code ec;
+  while (!fs::exists(path, ec) || fs::file_size(path, ec) < bytes || ec) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
