@@ -22,7 +22,8 @@ constexpr int kWaitMs = 30000;
 constexpr int kEndedByMs = 3000;
 using e2e::kDataPatchDue;
 // Server frames from the patch server, sent again and again without reading what the client answers.
-const char* const kVersionsForEver = R"("frames": [], "keep_sending": {"frame": "versions"}, "rcvbuf": 4096)";
+const char* const kVersionsForEver =
+    R"("frames": [], "keep_sending": {"frame": "versions", "every_ms": 1, "burst": 32}, "rcvbuf": 4096)";
 
 class CancelTest : public ::testing::Test {
  protected:

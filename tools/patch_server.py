@@ -22,9 +22,11 @@ Configuration keys (all optional):
                         "servers") or {"raw": "hex bytes"} for a frame given byte by byte
   close_after           close the connection after sending this many frames
   connections           serve this many connections, then exit (default: run until stopped)
-  keep_sending          {"frame": name or {"raw": ...}, "every_ms": N}: after the frames, send this
-                        frame again and again, N ms apart, until the connection fails, and read
-                        nothing more meanwhile (a peer that never reads)
+  keep_sending          {"frame": name or {"raw": ...}, "every_ms": N, "burst": B}: after the frames,
+                        send B copies of this frame at a time, N ms apart, until the connection
+                        fails, and read nothing more meanwhile (a peer that never reads). With N = 0
+                        the socket is nearly always busy sending, and the kernel then drops the
+                        peer's acknowledgements once the unread data fills the receive buffer.
   rcvbuf                the sockets' receive buffer size, to fill it sooner
   accept                false: never accept a connection, and keep the listen queue full so that
                         a client's connect is never even answered
@@ -118,7 +120,7 @@ def serve(conn, cfg, log):
                     return
                 keep = cfg.get("keep_sending")
                 if keep:
-                    again = build(keep["frame"], cfg)
+                    again = build(keep["frame"], cfg) * keep.get("burst", 1)
                     while True:
                         conn.sendall(again)
                         time.sleep(keep.get("every_ms", 0) / 1000.0)
