@@ -1,5 +1,23 @@
 #include "common/RelativePath.h"
 
+#include "common/Ascii.h"
+
+namespace {
+
+// Windows opens a device, not a file, for these names in any folder, whatever follows the first dot
+// and however many blanks end the stem ("nul.zip", "Con .txt", "COM1"): writing there would reach a
+// console, printer or port instead of the game folder.
+bool IsWindowsDeviceName(std::string_view component) {
+  std::string_view stem = component.substr(0, component.find('.'));
+  stem = stem.substr(0, stem.find_last_not_of(' ') + 1);
+  for (std::string_view device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+    if (AsciiEqualNoCase(stem, device)) return true;
+  if (stem.size() != 4 || stem[3] < '1' || stem[3] > '9') return false;
+  return AsciiEqualNoCase(stem.substr(0, 3), "com") || AsciiEqualNoCase(stem.substr(0, 3), "lpt");
+}
+
+}  // namespace
+
 bool IsContainedRelativePath(std::string_view path) {
   if (!path.empty() && (path.front() == '\\' || path.front() == '/')) return false;
   if (path.find_first_of(std::string_view(":\0", 2)) != std::string_view::npos) return false;
@@ -13,6 +31,7 @@ bool IsContainedRelativePath(std::string_view path) {
       if (--depth < 0) return false;
     } else if (!component.empty() && component != ".") {
       if (component.find_first_not_of(". ") == std::string_view::npos) return false;
+      if (IsWindowsDeviceName(component)) return false;
       ++depth;
     }
     start = end + 1;

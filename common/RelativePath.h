@@ -8,6 +8,7 @@
 // or stream name (':'), no ".." that climbs above the start ("a/../b" stays inside, as ".." takes
 // back the name in front of it), and no component of dots and blanks only other than "." and ".."
 // (". .", "...", ".. "): Windows trims trailing dots and blanks, so such a name is not what it looks
-// like. Empty components ("a//b") stay in place; the empty path names the folder itself. Length is
+// like; and no Windows device name ("CON", "nul.txt", "COM1", "lpt9 .log"), which names a console,
+// printer or port in every folder. Empty components ("a//b") stay in place; the empty path names the folder itself. Length is
 // bounded where the bytes are read, before any decoding.
 bool IsContainedRelativePath(std::string_view path);

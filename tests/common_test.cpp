@@ -60,6 +60,19 @@ const NameCase kNames[] = {
     {std::string("a\\\0", 3), false, "NUL"},
     {std::string(250, 'n') + "\\..\\..\\x", false, "long and climbing"},
     {"a/../..", false, "climbs at the end"},
+
+    {"CON", false, "a device in every folder"},
+    {"Data\\nul.zip", false, "a device whatever the extension"},
+    {"Data/Aux.tar.gz\\x", false, "a device as a folder"},
+    {"prn .txt", false, "blanks after the stem are trimmed"},
+    {"com1", false, "a port"},
+    {"LPT9.log", false, "a port"},
+    {"conout$", false, "the console's output"},
+    {"COM0", true, "no port 0: an ordinary name"},
+    {"console.txt", true, "a device name inside a longer stem"},
+    {"Data\\nul_.zip", true, "an ordinary name"},
+    {"xcon", true, "an ordinary name"},
+    {"lpt", true, "an ordinary name"},
 };
 
 }  // namespace
