@@ -30,6 +30,7 @@ const char* const kStopPatchDownload = "无法下载补丁文件,因此中断执
 const char* const kStopUnforeseen = "发现无法预知的错误,因此中断执行.";
 
 using e2e::kDataPatchDue;
+using e2e::WaitForFile;
 
 float MusicVersion(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -38,16 +39,6 @@ float MusicVersion(const std::string& path) {
   float version;
   std::memcpy(&version, header + 104, sizeof version);
   return version;
-}
-
-// The world's programs write their notes whole: under another name first, or in one write.
-bool WaitForFile(const std::string& path, int ms) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!fs::exists(path) || fs::file_size(path) == 0) {
-    if (std::chrono::steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
 }
 
 // The last progress line the console printed before Start unlocked.
@@ -157,15 +148,7 @@ TEST_F(PatchRunTest, LauncherAgentListAndClientUpdatesEndWithTheLaunchersRestart
   ClientProcess client;
   ASSERT_TRUE(RunToEnd(server.Port(), ftp.Port(), client)) << client.Stdout();
   EXPECT_EQ(client.Stderr(), "");
-  std::vector<std::string> fetched = ftp.LogLines("<- RETR ");
-  ASSERT_EQ(fetched.size(), 3u);
-  EXPECT_NE(fetched[0].find("Tarvo.exe"), std::string::npos);
-  EXPECT_NE(fetched[1].find("AgentIP.ini"), std::string::npos);
-  EXPECT_NE(fetched[2].find("TarvoPatchClient.exe"), std::string::npos);
-  // The new launcher, put in place and made executable, is the one started at the end.
-  ASSERT_TRUE(WaitForFile(Game("launcher_runs.txt"), 5000));
-  EXPECT_EQ(ReadTextFile(Game("launcher_runs.txt")), "new \n");
-  EXPECT_EQ(ReadTextFile(Game("AgentIP.ini")), ReadTextFile(Remote("TarvoPatch/AgentIP.ini")));
+  e2e::ExpectLauncherUpdateRestartedTheNewLauncher(ftp, m_world + "/game", m_world + "/ftp/tarvo", kWaitMs);
   EXPECT_FLOAT_EQ(Version(1), 1.1f);
   EXPECT_FLOAT_EQ(Version(2), 1.1f);
   // Neither the music nor the data were looked at.
