@@ -138,10 +138,11 @@ TEST_F(WindowsClientTest, AMissingPatchListStopsWithItsMessageAndRecordsNothing)
 TEST_F(WindowsClientTest, AHostileArchiveWritesNothingOutsideTheGameFolder) {
   MakeWorld(kDataPatchDue, "1.0,1.0,1.1,1.0");
   // The one archive of level 1.2 that carries data, rewritten with names that climb out of the
-  // game folder or name other drives, after a harmless first entry.
+  // game folder, name other drives or name a device (which would take the bytes and report success),
+  // after a harmless first entry.
   const std::string escaped = m_dir / "escaped.txt";
   const std::string names[] = {"..\\..\\escaped.txt", "../../escaped.txt", "Data/../../../escaped.txt",
-                               "C:\\escaped.txt", WinePath(escaped), escaped};
+                               "C:\\escaped.txt", WinePath(escaped), escaped, "Data\\Nul.txt"};
   const std::string archive = Remote("TarvoPatch/Data/C_120.zip");
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
