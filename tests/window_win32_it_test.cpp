@@ -40,11 +40,15 @@ class WindowWin32Test : public ::testing::Test {
   static void SetUpTestSuite() {
     if (wine::ClientExe().empty()) return;
     s_x = new XServer();
-    // The prefix's server talks to one X display: a server left from another run starts anew here.
+    // Every Wine program of this test (reg too) runs on the test's display, and a prefix server
+    // left from another run, bound to another display, starts anew.
+    s_display = new ScopedDisplayVariable(s_x->Display().c_str());
     StopWineServer();
   }
   static void TearDownTestSuite() {
     if (s_x) StopWineServer();
+    delete s_display;
+    s_display = nullptr;
     delete s_x;
     s_x = nullptr;
   }
@@ -67,16 +71,16 @@ class WindowWin32Test : public ::testing::Test {
                                   {"TARVO_UI", ui}});
     ASSERT_TRUE(client.Start({wine::ClientExe(), "1", "127.0.0.1", std::to_string(patchPort)}, env, "/usr/bin/wine"));
   }
-  // Waits for the dialog; checks that its client area has the template's size (Wine leaves the
-  // caption and frame to the window manager, so the X window is the client area).
-  XServer::Rect WaitForDialog(ClientProcess& client) {
-    unsigned long window = s_x->WaitForWindow(kTitle, wine::kWaitMs);
-    EXPECT_NE(window, 0u) << client.Stdout() << client.Stderr();
-    XServer::Rect rect = s_x->Geometry(window);
+  // Waits for the dialog and checks that its client area has the template's size (Wine leaves the
+  // caption and frame to the window manager, so the X window is the client area); the case ends
+  // here when no dialog comes.
+  void WaitForDialog(ClientProcess& client, XServer::Rect& rect) {
+    unsigned long window = s_x->WaitForWindow(kTitle, kWaitMs);
+    ASSERT_NE(window, 0u) << client.Stdout() << client.Stderr();
+    rect = s_x->Geometry(window);
     EXPECT_EQ(rect.width, kDialogWidth);
     EXPECT_EQ(rect.height, kDialogHeight);
     EXPECT_EQ(s_x->WindowsTitled(kTitle).size(), 1u);
-    return rect;
   }
   XServer::Image Grab(const XServer::Rect& window) const { return s_x->Grab(window); }
   static void Shot(const XServer::Image& image, const std::string& name) {
@@ -101,11 +105,13 @@ class WindowWin32Test : public ::testing::Test {
   }
 
   static XServer* s_x;
+  static ScopedDisplayVariable* s_display;
   TempDir m_dir{"tarvo-wine"};
   std::string m_world = m_dir / "world";
 };
 
 XServer* WindowWin32Test::s_x = nullptr;
+ScopedDisplayVariable* WindowWin32Test::s_display = nullptr;
 
 // Pixels of the dialog that differ from the background picture away from every control.
 int PictureMismatches(const XServer::Image& image) {
@@ -141,7 +147,8 @@ TEST_F(WindowWin32Test, ThePatchRunsWithStartLockedThenStartLaunchesTheGame) {
   PatchServer server(e2e::PatchConfig(kDataPatchDue));
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
-  XServer::Rect window = WaitForDialog(client);
+  XServer::Rect window;
+  ASSERT_NO_FATAL_FAILURE(WaitForDialog(client, window));
 
   // While the patch runs, Start is locked: clicks and keys on it do nothing.
   ASSERT_TRUE(WaitForFrame(window, IDC_START, 0)) << client.Stderr();
@@ -157,7 +164,7 @@ TEST_F(WindowWin32Test, ThePatchRunsWithStartLockedThenStartLaunchesTheGame) {
   s_x->Xdotool("mousemove --sync 1 1");
 
   // The patch ends and Start unlocks; the picture shows wherever no control sits.
-  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1, wine::kWaitMs)) << client.Stderr();
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1, kWaitMs)) << client.Stderr();
   XServer::Image ready = Grab(window);
   Shot(ready, "win32_window_ready");
   EXPECT_EQ(PictureMismatches(ready), 0);
@@ -169,7 +176,7 @@ TEST_F(WindowWin32Test, ThePatchRunsWithStartLockedThenStartLaunchesTheGame) {
   PointAt(window, IDC_START);
   s_x->Xdotool("mousedown 1");
   s_x->Xdotool("mouseup 1");
-  EXPECT_EQ(client.Wait(wine::kWaitMs), 0);
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
   EXPECT_TRUE(WaitUntil([&] { return fs::exists(m_world + "/game/zobi_args.txt"); }, 5000));
   EXPECT_TRUE(s_x->WaitForNoWindow(kTitle, 5000));
 }
@@ -184,8 +191,9 @@ TEST_F(WindowWin32Test, CancelInTheMiddleOfAPatchEndsTheClient) {
   PatchServer server(e2e::PatchConfig(kDataPatchDue));
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
-  XServer::Rect window = WaitForDialog(client);
-  ASSERT_TRUE(WaitUntil([&] { return ftp.CountInLog("T_120.zip") > 0; }, wine::kWaitMs));
+  XServer::Rect window;
+  ASSERT_NO_FATAL_FAILURE(WaitForDialog(client, window));
+  ASSERT_TRUE(WaitUntil([&] { return ftp.CountInLog("T_120.zip") > 0; }, kWaitMs));
   PointAt(window, IDCANCEL);
   ASSERT_TRUE(WaitForFrame(window, IDCANCEL, 2));
   s_x->Xdotool("click 1");
@@ -203,8 +211,9 @@ TEST_F(WindowWin32Test, AStopCodeShowsAMessageBoxOverTheDialog) {
   PatchServer server(e2e::PatchConfig(kDataPatchDue));
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
-  WaitForDialog(client);
-  unsigned long box = s_x->WaitForWindow(kBoxTitle, wine::kWaitMs);
+  XServer::Rect window;
+  ASSERT_NO_FATAL_FAILURE(WaitForDialog(client, window));
+  unsigned long box = s_x->WaitForWindow(kBoxTitle, kWaitMs);
   ASSERT_NE(box, 0u) << client.Stderr();
   Shot(s_x->Grab(XServer::Rect{0, 0, s_x->Screen().width, s_x->Screen().height}), "win32_window_stop_message");
   // The client waits for the player while the box is there.
@@ -223,7 +232,7 @@ TEST_F(WindowWin32Test, TheConsoleStaysAvailableAndTakesNoWindow) {
   ClientProcess client;
   auto env = wine::Environment({{"DISPLAY", s_x->Display()}, {"TARVO_UI", "console"}});
   ASSERT_TRUE(client.Start({wine::ClientExe()}, env, "/usr/bin/wine"));
-  EXPECT_EQ(client.Wait(wine::kWaitMs), 0);
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
   EXPECT_EQ(client.Stderr().rfind("Cannot execute", 0), 0u) << client.Stderr();  // a console line, CR LF
   EXPECT_TRUE(s_x->WindowsTitled(kBoxTitle).empty());
 }

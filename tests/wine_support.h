@@ -43,9 +43,13 @@ inline std::string WinePath(const std::string& path) {
   return windows;
 }
 
-// The environment of a Wine run: quiet, and without the engines Wine would offer to download.
+// The environment of a Wine run: quiet, without the engines Wine would offer to download, and on
+// this process's display when it has one. The prefix's desktop process takes the display of the
+// program that starts the prefix's server, and every later program's windows go there; a helper
+// such as reg run without one would leave the window of the next client on no display at all.
 inline std::map<std::string, std::string> Environment(std::map<std::string, std::string> env = {}) {
   env.insert({{"WINEDEBUG", "-all"}, {"WINEDLLOVERRIDES", "mscoree,mshtml="}});
+  if (const char* display = std::getenv("DISPLAY")) env.insert({"DISPLAY", display});
   return env;
 }
 
