@@ -2,7 +2,8 @@
 // servers: the dialog at its template size with its caption, Start locked until the patch is done
 // and then launching the game, Cancel, a stop code's message box, and the console kept on request.
 // Wine draws into X, so the window is read back and driven as the Linux window is. Screenshots go to
-// the build folder.
+// the build folder's screenshots/ (CI keeps them): win32_window_patching.png mid-patch,
+// win32_window_ready.png with Start unlocked, win32_window_stop_message.png with a stop code's box.
 //
 // Runs when TARVO_WINDOWS_CLIENT names the .exe and WINEPREFIX a prefix made for it (scripts/test
 // windows sets both); skipped otherwise.
@@ -226,6 +227,37 @@ TEST_F(WindowWin32Test, AStopCodeShowsAMessageBoxOverTheDialog) {
   s_x->Xdotool("key Return");
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   EXPECT_TRUE(s_x->WaitForNoWindow(kTitle, 5000));
+}
+
+TEST_F(WindowWin32Test, TheSystemMenuEndsWithTheAboutItem) {
+  const char* const kNothingDue = "1.0,1.0,1.0,1.0";
+  MakeWorld(kNothingDue);
+  FtpServer::Options options;
+  options.root = m_world + "/ftp";
+  FtpServer ftp(options);
+  PatchServer server(e2e::PatchConfig(kNothingDue));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  XServer::Rect window;
+  ASSERT_NO_FATAL_FAILURE(WaitForDialog(client, window));
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+
+  // The system menu opens from the keyboard on its first item; Up wraps round to the last one,
+  // past the separator. Were that Close, the dialog would end here.
+  s_x->Xdotool("windowfocus --sync " + std::to_string(s_x->WindowsTitled(kTitle).at(0)));
+  s_x->Xdotool("key alt+space");
+  ASSERT_TRUE(WaitUntil([&] { return !s_x->PopUps().empty(); }, kWaitMs));
+  s_x->Xdotool("key Up Return");
+  unsigned long about = s_x->WaitForWindow("About TarvoPatchClient", kWaitMs);
+  ASSERT_NE(about, 0u);
+  EXPECT_TRUE(client.Running());
+  s_x->Xdotool("key Return");
+  EXPECT_TRUE(s_x->WaitForNoWindow("About TarvoPatchClient", kWaitMs));
+
+  // The dialog goes on as before: Cancel still ends the client.
+  PointAt(window, IDCANCEL);
+  s_x->Xdotool("click 1");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
 }
 
 TEST_F(WindowWin32Test, TheConsoleStaysAvailableAndTakesNoWindow) {
