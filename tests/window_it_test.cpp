@@ -165,6 +165,14 @@ class WindowTest : public ::testing::Test {
                  std::to_string(window.y + r.top + 11));
   }
   float Version(int n) const { return e2e::RegistryVersion(m_registry, n); }
+  // What a wait on a patch reports when it runs out: the whole screen (as a screenshot), whether a
+  // message box stands in the way, the client's errors and what the FTP server saw.
+  std::string Why(ClientProcess& client, const FtpServer& ftp) const {
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    Shot(s_x->Grab(XServer::Rect{0, 0, s_x->Screen().width, s_x->Screen().height}), "failed_" + name);
+    return "message boxes: " + std::to_string(s_x->WindowsTitled(kBoxTitle).size()) + "; client running: " +
+           (client.Running() ? "yes" : "no") + "\nstderr: " + client.Stderr() + "\nFTP log:\n" + ftp.Log();
+  }
 
   static XServer* s_x;
   TempDir m_dir;
@@ -281,7 +289,7 @@ TEST_F(WindowTest, APatchInTheWindowFromLockedStartToTheGame) {
   options.root = m_world + "/ftp";
   // The texture pack (3 MiB) arrives slowly, so the patch is seen in the middle.
   options.slowFiles = {"tarvo/TarvoPatch/Texture/T_120.zip"};
-  options.slowChunkBytes = 48 * 1024;
+  options.slowChunkBytes = 32 * 1024;
   FtpServer ftp(options);
   PatchServer server(e2e::PatchConfig(kDataPatchDue));
   ClientProcess client;
@@ -289,21 +297,28 @@ TEST_F(WindowTest, APatchInTheWindowFromLockedStartToTheGame) {
   StartClient(client, server.Port(), ftp.Port(), "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/gameweb/notice.php");
   XServer::Rect window = WaitForMainWindow(client);
 
-  // While the patch runs, Start is locked: hovering, clicking and its keys do nothing.
+  // While the patch runs, Start is locked: hovering, clicking and its keys do nothing. The tries
+  // come while the texture pack is on its way.
   ASSERT_TRUE(WaitForFrame(window, IDC_START, 0)) << client.Stderr();
-  EXPECT_TRUE(ShowsFrame(Grab(window), IDCANCEL, 1));
+  ASSERT_TRUE(WaitForFrame(window, IDCANCEL, 1));
+  ASSERT_TRUE(WaitUntil([&] { return ftp.CountInLog("T_120.zip") > 0; }, kWaitMs)) << Why(client, ftp);
   PointAt(window, IDC_START);
   s_x->Xdotool("click 1");
   s_x->Xdotool("key Return space");
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The window takes its input in order: once Cancel shows the pointer over it, every try on Start
+  // has been handled.
+  PointAt(window, IDCANCEL);
+  ASSERT_TRUE(WaitForFrame(window, IDCANCEL, 2));
   XServer::Image patching = Grab(window);
+  ASSERT_EQ(ftp.CountInLog("T_120.zip completed="), 0) << "the patch ended before the window took the tries";
   Shot(patching, "window_patching_locked_start");
   EXPECT_TRUE(ShowsFrame(patching, IDC_START, 0));
   EXPECT_TRUE(client.Running());
   s_x->Xdotool("mousemove --sync 1 1");
 
   // The patch ends and Start unlocks to its normal frame; the picture shows wherever no control sits.
-  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << Why(client, ftp);
+  ASSERT_TRUE(WaitForFrame(window, IDCANCEL, 1));
   XServer::Image ready = Grab(window);
   Shot(ready, "window_ready");
   EXPECT_EQ(PictureMismatches(ready), 0);
@@ -318,8 +333,8 @@ TEST_F(WindowTest, APatchInTheWindowFromLockedStartToTheGame) {
   Shot(Grab(window), "window_pressed_start");
   s_x->Xdotool("mouseup 1");
   EXPECT_EQ(client.Wait(kWaitMs), 0);
-  EXPECT_TRUE(WaitUntil([&] { return fs::exists(m_world + "/game/zobi_args.txt"); }, 5000));
-  EXPECT_TRUE(s_x->WaitForNoWindow(kTitle, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return fs::exists(m_world + "/game/zobi_args.txt"); }, kWaitMs));
+  EXPECT_TRUE(s_x->WaitForNoWindow(kTitle, kWaitMs));
 }
 
 TEST_F(WindowTest, CancelInTheMiddleOfAPatchEndsTheClient) {
@@ -333,12 +348,14 @@ TEST_F(WindowTest, CancelInTheMiddleOfAPatchEndsTheClient) {
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port(), "about:blank");
   XServer::Rect window = WaitForMainWindow(client);
-  ASSERT_TRUE(WaitUntil([&] { return ftp.CountInLog("T_120.zip") > 0; }, kWaitMs));
+  ASSERT_TRUE(WaitForFrame(window, IDCANCEL, 1)) << client.Stderr();
+  ASSERT_TRUE(WaitUntil([&] { return ftp.CountInLog("T_120.zip") > 0; }, kWaitMs)) << Why(client, ftp);
   PointAt(window, IDCANCEL);
   ASSERT_TRUE(WaitForFrame(window, IDCANCEL, 2));
   s_x->Xdotool("click 1");
   EXPECT_EQ(client.Wait(kWaitMs), 0);
-  EXPECT_TRUE(s_x->WaitForNoWindow(kTitle, 5000));
+  EXPECT_TRUE(s_x->WaitForNoWindow(kTitle, kWaitMs));
+  ASSERT_EQ(ftp.CountInLog("T_120.zip completed=1"), 0) << "the texture pack came whole before Cancel was taken";
   EXPECT_FLOAT_EQ(Version(3), 1.0f);  // the level was not completed
 }
 
