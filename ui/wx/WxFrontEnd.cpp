@@ -11,6 +11,7 @@
 
 #include "app/PatchClientDlg.h"
 #include "platform/console.h"
+#include "platform/thread_priority.h"
 #include "ui/WindowFrontEnd.h"
 #include "ui/wx/MainWindow.h"
 
@@ -145,6 +146,10 @@ bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& 
     runClient(frontEnd);
     wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
   });
+  // The window must not slow the patch: where the processor is short, the window's thread and the
+  // notice page's processes (started from it) take only the time that the client's own thread and
+  // its workers leave.
+  platform::LowerThisThreadPriority();
   wxTheApp->OnRun();
   client.join();
   return true;
