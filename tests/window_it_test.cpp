@@ -24,6 +24,7 @@
 #include "support/ClientProcess.h"
 #include "support/FtpServer.h"
 #include "support/PatchServer.h"
+#include "support/WindowPixels.h"
 #include "support/XServer.h"
 
 namespace fs = std::filesystem;
@@ -35,8 +36,6 @@ const char* const kTitle = "Tarvo补丁更新程序";
 const char* const kBoxTitle = "TarvoPatchClient";
 const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
 const char* const kAllCurrent = "1.0,1.0,1.0,1.0";
-
-uint32_t ToRgb(COLORREF c) { return (uint32_t(GetRValue(c)) << 16) | (GetGValue(c) << 8) | GetBValue(c); }
 
 // Serves one HTML page whose background is magenta, and counts the requests for each path.
 class NoticeServer {
@@ -141,29 +140,10 @@ class WindowTest : public ::testing::Test {
     return rect;
   }
   XServer::Image Grab(const XServer::Rect& window) const { return s_x->Grab(window); }
-  static void Shot(const XServer::Image& image, const std::string& name) {
-    XServer::SavePng(image, std::string(TARVO_SCREENSHOT_DIR) + "/" + name + ".png");
-  }
-  // Whether the button `id` shows frame `frame` of its strip, pixel for pixel.
-  static bool ShowsFrame(const XServer::Image& image, int id, int frame) {
-    if (image.width < kClientWidth || image.height < kClientHeight) return false;  // not grabbed
-    CSkinBitmap strip;
-    strip.Load(id == IDC_START ? IDB_START : IDB_CANCEL);
-    const RECT r = ControlRect(id);
-    for (int y = 0; y < strip.Height(); ++y)
-      for (int x = 0; x < strip.FrameWidth(); ++x)
-        if (image.At(r.left + x, r.top + y) != ToRgb(strip.Pixel(frame * strip.FrameWidth() + x, y))) return false;
-    return true;
-  }
   bool WaitForFrame(const XServer::Rect& window, int id, int frame, int ms = kWaitMs) const {
-    return WaitUntil([&] { return ShowsFrame(Grab(window), id, frame); }, ms);
+    return ::WaitForFrame(*s_x, window, id, frame, ms);
   }
-  // Moves the pointer to the middle of control `id`.
-  void PointAt(const XServer::Rect& window, int id) const {
-    RECT r = ControlRect(id);
-    s_x->Xdotool("mousemove --sync " + std::to_string(window.x + r.left + 38) + " " +
-                 std::to_string(window.y + r.top + 11));
-  }
+  void PointAt(const XServer::Rect& window, int id) const { ::PointAt(*s_x, window, id); }
   float Version(int n) const { return e2e::RegistryVersion(m_registry, n); }
   // What a wait on a patch reports when it runs out: the whole screen (as a screenshot), whether a
   // message box stands in the way, the client's errors and what the FTP server saw.
@@ -181,27 +161,6 @@ class WindowTest : public ::testing::Test {
 };
 
 XServer* WindowTest::s_x = nullptr;
-
-// Pixels of the window that differ from the background picture outside every control.
-int PictureMismatches(const XServer::Image& image) {
-  if (image.width < kClientWidth || image.height < kClientHeight) return kClientWidth * kClientHeight;  // not grabbed
-  CSkinBitmap background;
-  background.Load(IDB_BACKGROUND);
-  const int controls[] = {IDC_START, IDCANCEL, 1000, IDC_STATUS, IDC_FILE_BYTES, IDC_TOTAL_BYTES,
-                          IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS};
-  int mismatches = 0;
-  for (int y = 0; y < kClientHeight; ++y)
-    for (int x = 0; x < kClientWidth; ++x) {
-      bool underControl = false;
-      for (int id : controls) {
-        RECT r = ControlRect(id);
-        if (id == IDC_START || id == IDCANCEL) r.right = r.left + 77, r.bottom = r.top + 23;
-        underControl |= r.Contains(x, y);
-      }
-      if (!underControl && image.At(x, y) != ToRgb(background.Pixel(x, y))) ++mismatches;
-    }
-  return mismatches;
-}
 
 // One image of an ICO or CUR resource as ARGB values, rows top to bottom, as X11 carries icons and
 // cursors. The resources hold 32-bit images (alpha in the pixel) and 4-bit ones (a palette and the
