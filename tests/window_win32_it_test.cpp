@@ -98,6 +98,14 @@ class WindowWin32Test : public ::testing::Test {
 XServer* WindowWin32Test::s_x = nullptr;
 ScopedDisplayVariable* WindowWin32Test::s_display = nullptr;
 
+// Whether progress bar `id` shows some fill: across its middle, its first pixels inside the frame
+// differ from its last ones (an empty or a full bar is one colour there).
+bool BarStarted(const XServer::Image& image, int id) {
+  const RECT r = ControlRect(id);
+  const int y = (r.top + r.bottom) / 2;
+  return image.width >= r.right && image.height > y && image.At(r.left + 3, y) != image.At(r.right - 4, y);
+}
+
 }  // namespace
 
 TEST_F(WindowWin32Test, ThePatchRunsWithStartLockedThenStartLaunchesTheGame) {
@@ -113,9 +121,17 @@ TEST_F(WindowWin32Test, ThePatchRunsWithStartLockedThenStartLaunchesTheGame) {
   XServer::Rect window;
   ASSERT_NO_FATAL_FAILURE(WaitForDialog(client, window));
 
-  // While the patch runs, Start is locked: clicks and keys on it do nothing.
+  // While the patch runs, Start is locked: clicks and keys on it do nothing. The worker's progress
+  // reaches both bars while the texture pack is on its way.
   ASSERT_TRUE(WaitForFrame(window, IDC_START, 0)) << client.Stderr();
   EXPECT_TRUE(ShowsFrame(Grab(window), IDCANCEL, 1));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        XServer::Image image = Grab(window);
+        return BarStarted(image, IDC_FILE_PROGRESS) && BarStarted(image, IDC_TOTAL_PROGRESS);
+      },
+      kWaitMs))
+      << client.Stderr();
   PointAt(window, IDC_START);
   s_x->Xdotool("click 1");
   s_x->Xdotool("key space");
