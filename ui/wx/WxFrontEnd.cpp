@@ -39,6 +39,10 @@ void PrepareToolkitEnvironment() {
   // to itself, GDK loads the GL driver at start-up to choose visuals, before the session can begin.
   SetDefaultEnv("GDK_GL", "disable");
   if (wxGetUserId() == "root") SetDefaultEnv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1");
+  // Without a session bus, GLib would fork the whole client to look for dbus-launch along the PATH,
+  // twice. Such a child holds copies of the patch's open files until it gives up, and with them
+  // their share locks, so the patch's next open of a file it has just written can be refused.
+  SetDefaultEnv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
 }
 
 long IconStyle(unsigned flags) {
