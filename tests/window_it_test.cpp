@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -341,6 +342,23 @@ TEST_F(WindowTest, AStopCodeShowsAMessageBoxThatReturnDismisses) {
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   EXPECT_TRUE(s_x->WaitForNoWindow(kBoxTitle, 5000));
   (void)window;
+}
+
+// The window's thread runs below the patch's priority; the launcher that a launcher update starts
+// again must not inherit that, as it is the program the player uses next.
+TEST_F(WindowTest, ALauncherUpdateInTheWindowRestartsTheLauncherAtTheClientsPriority) {
+  const char* const launcherDue = "1.1,1.1,1.2.3,1.1";
+  MakeWorld(launcherDue);
+  FtpServer::Options options;
+  options.root = m_world + "/ftp";
+  FtpServer ftp(options);
+  PatchServer server(e2e::PatchConfig(launcherDue));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port(), "about:blank");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_EQ(client.Stderr(), "");  // the window opened: no fall-back to the console
+  e2e::ExpectLauncherUpdateRestartedTheNewLauncher(ftp, m_world + "/game", m_world + "/ftp/tarvo", kWaitMs);
+  EXPECT_EQ(ReadTextFile(m_world + "/game/launcher_priority.txt"), std::to_string(getpriority(PRIO_PROCESS, 0)) + "\n");
 }
 
 TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {

@@ -114,6 +114,7 @@ cat "$here/zobi_args.txt"
 def launcher(tag):
     return script('''# The demo launcher (%s): notes that the patch client started it again.
 here=$(dirname "$0")
+nice > "$here/launcher_priority.txt"
 echo "%s $*" >> "$here/launcher_runs.txt"
 echo "Tarvo launcher (%s) started again"
 ''' % (tag, tag, tag), "launcher " + tag)

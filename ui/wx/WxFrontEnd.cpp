@@ -11,6 +11,7 @@
 
 #include "app/PatchClientDlg.h"
 #include "platform/console.h"
+#include "platform/process.h"
 #include "platform/thread_priority.h"
 #include "ui/WindowFrontEnd.h"
 #include "ui/wx/MainWindow.h"
@@ -146,15 +147,21 @@ bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& 
   wxTheApp->SetExitOnFrameDelete(false);
   static WxFrontEnd frontEnd;
   platform::SetCancelHandler([] { frontEnd.PressCancel(); });
-  std::thread client([&] {
+  std::promise<void> loopEnded;
+  std::thread client([&, ended = loopEnded.get_future()] {
     runClient(frontEnd);
     wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
+    ended.wait();
+    // The exit functions start the launcher again; started from the window's thread it would keep
+    // that thread's lowered priority for good.
+    platform::ExitProcess(0);
   });
   // The window must not slow the patch: where the processor is short, the window's thread and the
   // notice page's processes (started from it) take only the time that the client's own thread and
   // its workers leave.
   platform::LowerThisThreadPriority();
   wxTheApp->OnRun();
-  client.join();
+  loopEnded.set_value();
+  client.join();  // the client's thread ends the process
   return true;
 }
