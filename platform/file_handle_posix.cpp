@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/files.h"
+#include "platform/share_lock_posix.h"
 
 namespace platform {
 
@@ -65,7 +66,7 @@ bool FileHandle::Open(std::string_view path, uint32_t access, uint32_t share, ui
   int fd = open(native.c_str(), flags, 0666);
   if (fd < 0) return false;
   int lock = (share == kShareNone) ? LOCK_EX : LOCK_SH;
-  if (flock(fd, lock | LOCK_NB) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
+  if (!TakeShareLock(fd, lock) || (truncate && ftruncate(fd, 0) != 0)) {
     close(fd);
     errno = EBUSY;
     return false;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/files.h"
+#include "platform/share_lock_posix.h"
 #include "platform/stdio_mode.h"
 
 namespace platform {
@@ -28,7 +29,7 @@ class ExclusiveProbe {
   explicit ExclusiveProbe(const std::string& native) {
     // A link is not opened through: the link itself is what gets deleted or replaced.
     m_fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-    if (m_fd >= 0 && flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    if (m_fd >= 0 && !TakeShareLock(m_fd, LOCK_EX)) {
       close(m_fd);
       m_fd = -1;
       errno = EBUSY;
@@ -223,7 +224,7 @@ FILE* OpenStdio(std::string_view path, const char* mode) {
   if (fd < 0) return nullptr;
   // The C run-time shares with other readers and writers, but not with an exclusive handle;
   // truncation waits until that is known, so a refused open leaves the file as it was.
-  if (flock(fd, LOCK_SH | LOCK_NB) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
+  if (!TakeShareLock(fd, LOCK_SH) || (truncate && ftruncate(fd, 0) != 0)) {
     close(fd);
     errno = EBUSY;
     return nullptr;

@@ -150,4 +150,25 @@ TEST_F(FilesTest, SharingHoldsAcrossProcesses) {
   EXPECT_TRUE(DeleteFile("shared.bin"));
 }
 
+// A program being started holds a copy of every descriptor, and so the writer's lock, until its
+// exec; a file written and closed just then must still open and delete.
+TEST_F(FilesTest, ALockLeftOnlyInAStartingProgramIsWaitedOut) {
+  Write("list.dat", "records");
+  FileHandle writer;
+  ASSERT_TRUE(writer.Open("list.dat", kGenericWrite, kShareNone, kOpenExisting));
+  pid_t starting = fork();
+  if (starting == 0) {
+    usleep(30 * 1000);  // between fork and exec
+    _exit(0);
+  }
+  ASSERT_GT(starting, 0);
+  writer.Close();
+  FileHandle reader;
+  EXPECT_TRUE(reader.Open("list.dat", kGenericRead, kShareRead, kOpenExisting));
+  reader.Close();
+  int status = 0;
+  waitpid(starting, &status, 0);
+  EXPECT_TRUE(DeleteFile("list.dat"));
+}
+
 }  // namespace
