@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "app/DialogLayout.h"
@@ -194,11 +195,20 @@ TEST_F(WindowWin32Test, AStopCodeShowsAMessageBoxOverTheDialog) {
   ASSERT_NO_FATAL_FAILURE(WaitForDialog(client, window));
   unsigned long box = s_x->WaitForWindow(kBoxTitle, kWaitMs);
   ASSERT_NE(box, 0u) << client.Stderr();
+  // Wine names the box's window before it maps and paints it: the box counts once its text, icon
+  // and button are on the screen.
+  XServer::Rect boxRect;
+  ASSERT_TRUE(WaitUntil([&] {
+    boxRect = s_x->Geometry(box);
+    if (boxRect.width <= 0 || boxRect.height <= 0) return false;
+    XServer::Image image = s_x->Grab(boxRect);
+    std::set<uint32_t> colours(image.pixels.begin(), image.pixels.end());
+    return colours.size() > 8;
+  }, kWaitMs)) << "the message box was never drawn";
   Shot(s_x->Grab(XServer::Rect{0, 0, s_x->Screen().width, s_x->Screen().height}), "win32_window_stop_message");
   // The client waits for the player while the box is there.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(client.Running());
-  XServer::Rect boxRect = s_x->Geometry(box);
   s_x->Xdotool("mousemove --sync " + std::to_string(boxRect.x + boxRect.width / 2) + " " +
                std::to_string(boxRect.y + 5));
   s_x->Xdotool("click 1");
