@@ -344,8 +344,8 @@ TEST_F(WindowTest, AStopCodeShowsAMessageBoxThatReturnDismisses) {
   (void)window;
 }
 
-// The window's thread runs below the patch's priority; the launcher that a launcher update starts
-// again must not inherit that, as it is the program the player uses next.
+// The launcher that a launcher update starts again is the program the player uses next: it runs at
+// the client's own priority, whatever the window's toolkit does with its threads.
 TEST_F(WindowTest, ALauncherUpdateInTheWindowRestartsTheLauncherAtTheClientsPriority) {
   const char* const launcherDue = "1.1,1.1,1.2.3,1.1";
   MakeWorld(launcherDue);

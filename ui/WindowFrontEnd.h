@@ -1,6 +1,5 @@
 // The windowed front end's entry, seen from main without any toolkit: it opens the window's
-// toolkit, runs the client in it and returns true for the caller to end the process (a front end
-// may end it itself, with the same exit functions); or returns false with the reason when no window
+// toolkit, runs the client in it and returns true; or returns false with the reason when no window
 // can open, and then the client has not run.
 #pragma once
 #include <functional>

@@ -11,8 +11,6 @@
 
 #include "app/PatchClientDlg.h"
 #include "platform/console.h"
-#include "platform/process.h"
-#include "platform/thread_priority.h"
 #include "ui/WindowFrontEnd.h"
 #include "ui/wx/MainWindow.h"
 
@@ -147,21 +145,11 @@ bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& 
   wxTheApp->SetExitOnFrameDelete(false);
   static WxFrontEnd frontEnd;
   platform::SetCancelHandler([] { frontEnd.PressCancel(); });
-  std::promise<void> loopEnded;
-  std::thread client([&, ended = loopEnded.get_future()] {
+  std::thread client([&] {
     runClient(frontEnd);
     wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
-    ended.wait();
-    // The exit functions start the launcher again; started from the window's thread it would keep
-    // that thread's lowered priority for good.
-    platform::ExitProcess(0);
   });
-  // The window must not slow the patch: where the processor is short, the window's thread and the
-  // notice page's processes (started from it) take only the time that the client's own thread and
-  // its workers leave.
-  platform::LowerThisThreadPriority();
   wxTheApp->OnRun();
-  loopEnded.set_value();
-  client.join();  // the client's thread ends the process
+  client.join();
   return true;
 }
