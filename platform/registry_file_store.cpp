@@ -35,6 +35,14 @@ ReadResult ReadWholeFile(const std::string& path, std::string& text) {
   return tooBig ? ReadResult::kTooBig : ReadResult::kWhole;
 }
 
+// A line without the carriage returns before its "\n". All of them go: the file is written back
+// with "\n" alone, so a line kept with a stray "\r" would turn into another line (a section header,
+// say) when read again.
+std::string_view WithoutLineEnd(std::string_view line) {
+  while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
 // Calls `fn` with each line of `text` (without its "\r\n" or "\n"), in place: a file of millions of
 // short lines costs no more memory than its own text.
 template <typename Fn>
@@ -43,16 +51,14 @@ void ForEachLine(std::string_view text, Fn&& fn) {
     size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    fn(line);
+    fn(WithoutLineEnd(line));
   }
 }
 
 bool HasHeader(std::string_view text) {
   size_t start = text.find_first_not_of("\r\n");  // blank lines before the header do not count
   if (start == std::string_view::npos) return false;
-  std::string_view line = text.substr(start, text.find('\n', start) - start);
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  std::string_view line = WithoutLineEnd(text.substr(start, text.find('\n', start) - start));
   if (line.size() >= 3 && static_cast<unsigned char>(line[0]) == 0xEF) line.remove_prefix(3);  // UTF-8 mark
   return line == kHeader;
 }
