@@ -115,6 +115,12 @@ class WindowTest : public ::testing::Test {
     s_x->Xdotool("mousemove --sync 1 1");
   }
 
+  // The FTP server of the world's tree.
+  FtpServer::Options WorldFtp() const {
+    FtpServer::Options options;
+    options.root = m_world + "/ftp";
+    return options;
+  }
   void MakeWorld(const std::string& serverVersions) {
     ASSERT_TRUE(e2e::MakeWorld(m_world, serverVersions, "1.0,1.0,1.0,1.0"));
   }
@@ -245,8 +251,7 @@ bool SamePicture(const ResourceImage& a, int width, int height, const std::vecto
 
 TEST_F(WindowTest, APatchInTheWindowFromLockedStartToTheGame) {
   MakeWorld(kDataPatchDue);
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
+  FtpServer::Options options = WorldFtp();
   // The texture pack (3 MiB) arrives slowly, so the patch is seen in the middle.
   options.slowFiles = {"tarvo/TarvoPatch/Texture/T_120.zip"};
   options.slowChunkBytes = 32 * 1024;
@@ -299,8 +304,7 @@ TEST_F(WindowTest, APatchInTheWindowFromLockedStartToTheGame) {
 
 TEST_F(WindowTest, CancelInTheMiddleOfAPatchEndsTheClient) {
   MakeWorld(kDataPatchDue);
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
+  FtpServer::Options options = WorldFtp();
   options.slowFiles = {"tarvo/TarvoPatch/Texture/T_120.zip"};
   options.slowChunkBytes = 16 * 1024;
   FtpServer ftp(options);
@@ -322,9 +326,7 @@ TEST_F(WindowTest, CancelInTheMiddleOfAPatchEndsTheClient) {
 TEST_F(WindowTest, AStopCodeShowsAMessageBoxThatReturnDismisses) {
   MakeWorld(kDataPatchDue);
   fs::remove(m_world + "/ftp/tarvo/PatchInfo/FileList_100.dat");
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
-  FtpServer ftp(options);
+  FtpServer ftp(WorldFtp());
   PatchServer server(e2e::PatchConfig(kDataPatchDue));
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port(), "about:blank");
@@ -349,9 +351,7 @@ TEST_F(WindowTest, AStopCodeShowsAMessageBoxThatReturnDismisses) {
 TEST_F(WindowTest, ALauncherUpdateInTheWindowRestartsTheLauncherAtTheClientsPriority) {
   const char* const launcherDue = "1.1,1.1,1.2.3,1.1";
   MakeWorld(launcherDue);
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
-  FtpServer ftp(options);
+  FtpServer ftp(WorldFtp());
   PatchServer server(e2e::PatchConfig(launcherDue));
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port(), "about:blank");
@@ -363,9 +363,7 @@ TEST_F(WindowTest, ALauncherUpdateInTheWindowRestartsTheLauncherAtTheClientsPrio
 
 TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {
   MakeWorld(kAllCurrent);
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
-  FtpServer ftp(options);
+  FtpServer ftp(WorldFtp());
   PatchServer server(e2e::PatchConfig(kAllCurrent));
   NoticeServer notice;
   ClientProcess client;
@@ -430,8 +428,7 @@ class IdleWindowTest : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     MakeWorld(kAllCurrent);
-    FtpServer::Options options;
-    options.root = m_world + "/ftp";
+    FtpServer::Options options = WorldFtp();
     m_ftp = std::make_unique<FtpServer>(options);
     m_server = std::make_unique<PatchServer>(e2e::PatchConfig(kAllCurrent));
     StartClient(m_client, m_server->Port(), m_ftp->Port(), "about:blank");

@@ -63,6 +63,12 @@ class WindowWin32Test : public ::testing::Test {
     s_x->Xdotool("mousemove --sync 1 1");
   }
 
+  // The FTP server of the world's tree.
+  FtpServer::Options WorldFtp() const {
+    FtpServer::Options options;
+    options.root = m_world + "/ftp";
+    return options;
+  }
   void MakeWorld(const std::string& serverVersions) { ASSERT_TRUE(wine::MakeWorld(m_world, serverVersions)); }
   // The client under Wine on the test's display, with the front end left to its default.
   void StartClient(ClientProcess& client, int patchPort, int ftpPort, const std::string& ui = "") {
@@ -111,8 +117,7 @@ bool BarStarted(const XServer::Image& image, int id) {
 
 TEST_F(WindowWin32Test, ThePatchRunsWithStartLockedThenStartLaunchesTheGame) {
   MakeWorld(kDataPatchDue);
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
+  FtpServer::Options options = WorldFtp();
   options.slowFiles = {"tarvo/TarvoPatch/Texture/T_120.zip"};
   options.slowChunkBytes = 48 * 1024;
   FtpServer ftp(options);
@@ -163,8 +168,7 @@ TEST_F(WindowWin32Test, ThePatchRunsWithStartLockedThenStartLaunchesTheGame) {
 
 TEST_F(WindowWin32Test, CancelInTheMiddleOfAPatchEndsTheClient) {
   MakeWorld(kDataPatchDue);
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
+  FtpServer::Options options = WorldFtp();
   options.slowFiles = {"tarvo/TarvoPatch/Texture/T_120.zip"};
   options.slowChunkBytes = 16 * 1024;
   FtpServer ftp(options);
@@ -185,9 +189,7 @@ TEST_F(WindowWin32Test, CancelInTheMiddleOfAPatchEndsTheClient) {
 TEST_F(WindowWin32Test, AStopCodeShowsAMessageBoxOverTheDialog) {
   MakeWorld(kDataPatchDue);
   fs::remove(m_world + "/ftp/tarvo/PatchInfo/FileList_100.dat");
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
-  FtpServer ftp(options);
+  FtpServer ftp(WorldFtp());
   PatchServer server(e2e::PatchConfig(kDataPatchDue));
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
@@ -220,9 +222,7 @@ TEST_F(WindowWin32Test, AStopCodeShowsAMessageBoxOverTheDialog) {
 TEST_F(WindowWin32Test, TheSystemMenuEndsWithTheAboutItem) {
   const char* const kNothingDue = "1.0,1.0,1.0,1.0";
   MakeWorld(kNothingDue);
-  FtpServer::Options options;
-  options.root = m_world + "/ftp";
-  FtpServer ftp(options);
+  FtpServer ftp(WorldFtp());
   PatchServer server(e2e::PatchConfig(kNothingDue));
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
