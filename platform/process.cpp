@@ -14,6 +14,9 @@ namespace {
 std::mutex g_exitMutex;
 std::vector<void (*)()> g_exitFunctions;
 
+std::mutex g_variablesMutex;
+std::vector<std::string> g_clientOnlyVariables;
+
 }  // namespace
 
 std::string JoinLikeCommandLine(const std::vector<std::string>& args) {
@@ -38,6 +41,19 @@ std::vector<std::string> SplitLikeCommandLine(const std::vector<std::string>& ar
   }
   if (!word.empty()) words.push_back(word);
   return words;
+}
+
+void NoteClientOnlyVariable(const std::string& name) {
+  std::lock_guard<std::mutex> lock(g_variablesMutex);
+  g_clientOnlyVariables.push_back(name);
+}
+
+bool IsClientOnlyVariable(const std::string& entry) {
+  std::lock_guard<std::mutex> lock(g_variablesMutex);
+  for (const std::string& name : g_clientOnlyVariables) {
+    if (entry.size() > name.size() && entry.compare(0, name.size(), name) == 0 && entry[name.size()] == '=') return true;
+  }
+  return false;
 }
 
 void RegisterExitFunction(void (*fn)()) {

@@ -1,5 +1,7 @@
-// The system's own end of a process, behind ExitProcess.
+// What the systems' own process code shares with the portable part: the end of a process behind
+// ExitProcess, and the variables kept from started programs.
 #pragma once
+#include <string>
 
 namespace platform {
 
@@ -7,5 +9,8 @@ namespace platform {
 // no flushing, nothing that could wait for a lock another thread (a worker, a blocked read of
 // standard input) still holds.
 [[noreturn]] void EndProcessAtOnce(int code);
+
+// Remembers a variable that SetVariableForClientOnly has set, so that started programs go without it.
+void NoteClientOnlyVariable(const std::string& name);
 
 }  // namespace platform

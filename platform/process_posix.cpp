@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -31,11 +32,21 @@ bool SpawnNoWait(const std::string& program, const std::vector<std::string>& arg
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
+  // The client's environment, but for what only its own toolkit was to see.
+  std::vector<char*> envp;
+  for (char** entry = environ; *entry; ++entry)
+    if (!IsClientOnlyVariable(*entry)) envp.push_back(*entry);
+  envp.push_back(nullptr);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+  int rc = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0;
+}
+
+void SetVariableForClientOnly(const std::string& name, const std::string& value) {
+  if (getenv(name.c_str())) return;
+  if (setenv(name.c_str(), value.c_str(), 0) == 0) NoteClientOnlyVariable(name);
 }
 
 void EndProcessAtOnce(int code) { _exit(code); }

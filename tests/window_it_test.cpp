@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -347,8 +348,9 @@ TEST_F(WindowTest, AStopCodeShowsAMessageBoxThatReturnDismisses) {
 }
 
 // The launcher that a launcher update starts again is the program the player uses next: it runs at
-// the client's own priority, whatever the window's toolkit does with its threads.
-TEST_F(WindowTest, ALauncherUpdateInTheWindowRestartsTheLauncherAtTheClientsPriority) {
+// the client's own priority and with the player's environment, whatever the window's toolkit does
+// with its threads and the settings it was given.
+TEST_F(WindowTest, ALauncherUpdateInTheWindowRestartsTheLauncherAsTheClientWasStarted) {
   const char* const launcherDue = "1.1,1.1,1.2.3,1.1";
   MakeWorld(launcherDue);
   FtpServer ftp(WorldFtp());
@@ -359,6 +361,15 @@ TEST_F(WindowTest, ALauncherUpdateInTheWindowRestartsTheLauncherAtTheClientsPrio
   EXPECT_EQ(client.Stderr(), "");  // the window opened: no fall-back to the console
   e2e::ExpectLauncherUpdateRestartedTheNewLauncher(ftp, m_world + "/game", m_world + "/ftp/tarvo", kWaitMs);
   EXPECT_EQ(ReadTextFile(m_world + "/game/launcher_priority.txt"), std::to_string(getpriority(PRIO_PROCESS, 0)) + "\n");
+  const std::string environment = "\n" + ReadTextFile(m_world + "/game/launcher_environment.txt");
+  EXPECT_NE(environment.find("\nDISPLAY=" + s_x->Display() + "\n"), std::string::npos) << environment;
+  for (const char* toolkitOnly : {"GDK_BACKEND", "GDK_GL", "GTK_A11Y", "NO_AT_BRIDGE", "DBUS_SESSION_BUS_ADDRESS",
+                                  "WEBKIT_DISABLE_COMPOSITING_MODE", "WEBKIT_DISABLE_DMABUF_RENDERER",
+                                  "WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"}) {
+    if (!getenv(toolkitOnly)) {
+      EXPECT_EQ(environment.find(std::string("\n") + toolkitOnly + "="), std::string::npos) << toolkitOnly;
+    }
+  }
 }
 
 TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {

@@ -115,6 +115,7 @@ def launcher(tag):
     return script('''# The demo launcher (%s): notes that the patch client started it again.
 here=$(dirname "$0")
 nice > "$here/launcher_priority.txt"
+env > "$here/launcher_environment.txt"
 echo "%s $*" >> "$here/launcher_runs.txt"
 echo "Tarvo launcher (%s) started again"
 ''' % (tag, tag, tag), "launcher " + tag)

@@ -11,6 +11,7 @@
 
 #include "app/PatchClientDlg.h"
 #include "platform/console.h"
+#include "platform/process.h"
 #include "ui/WindowFrontEnd.h"
 #include "ui/wx/MainWindow.h"
 
@@ -22,9 +23,9 @@ class TarvoApp : public wxApp {
   bool OnInit() override { return true; }
 };
 
-void SetDefaultEnv(const char* name, const char* value) {
-  if (!wxGetEnv(name, nullptr)) wxSetEnv(name, value);
-}
+// The toolkit's settings are the client's own: the launcher, the game and the music downloader
+// that the client starts get the player's environment as it was.
+void SetDefaultEnv(const char* name, const char* value) { platform::SetVariableForClientOnly(name, value); }
 
 // The window must open on a bare X server as root: without a session or accessibility bus, without
 // a compositor or GPU, and without the web page's sandbox, which refuses to run as root.
