@@ -15,8 +15,6 @@ bool SpawnNoWait(const std::string& program, const std::vector<std::string>& arg
 // instance): programs that SpawnNoWait starts do not inherit it. A variable the client was started
 // with keeps its value and is passed on as before. Call it before other threads start.
 void SetVariableForClientOnly(const std::string& name, const std::string& value);
-// Whether `entry` ("NAME=value") is a variable set by SetVariableForClientOnly.
-bool IsClientOnlyVariable(const std::string& entry);
 
 // The command line the run-time builds from `args`: joined by single blanks, without quoting.
 std::string JoinLikeCommandLine(const std::vector<std::string>& args);

@@ -12,5 +12,7 @@ namespace platform {
 
 // Remembers a variable that SetVariableForClientOnly has set, so that started programs go without it.
 void NoteClientOnlyVariable(const std::string& name);
+// Whether `entry` ("NAME=value") is such a variable.
+bool IsClientOnlyVariable(const std::string& entry);
 
 }  // namespace platform

@@ -23,26 +23,25 @@ class TarvoApp : public wxApp {
   bool OnInit() override { return true; }
 };
 
-// The toolkit's settings are the client's own: the launcher, the game and the music downloader
-// that the client starts get the player's environment as it was.
-void SetDefaultEnv(const char* name, const char* value) { platform::SetVariableForClientOnly(name, value); }
-
 // The window must open on a bare X server as root: without a session or accessibility bus, without
-// a compositor or GPU, and without the web page's sandbox, which refuses to run as root.
+// a compositor or GPU, and without the web page's sandbox, which refuses to run as root. These
+// settings are the client's own: the launcher, the game and the music downloader that the client
+// starts get the player's environment as it was.
 void PrepareToolkitEnvironment() {
-  SetDefaultEnv("NO_AT_BRIDGE", "1");
-  SetDefaultEnv("GTK_A11Y", "none");
-  if (wxGetEnv("DISPLAY", nullptr)) SetDefaultEnv("GDK_BACKEND", "x11");
-  SetDefaultEnv("WEBKIT_DISABLE_COMPOSITING_MODE", "1");
-  SetDefaultEnv("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
+  using platform::SetVariableForClientOnly;
+  SetVariableForClientOnly("NO_AT_BRIDGE", "1");
+  SetVariableForClientOnly("GTK_A11Y", "none");
+  if (wxGetEnv("DISPLAY", nullptr)) SetVariableForClientOnly("GDK_BACKEND", "x11");
+  SetVariableForClientOnly("WEBKIT_DISABLE_COMPOSITING_MODE", "1");
+  SetVariableForClientOnly("WEBKIT_DISABLE_DMABUF_RENDERER", "1");
   // The window draws nothing through OpenGL, and the web page composites in software (above); left
   // to itself, GDK loads the GL driver at start-up to choose visuals, before the session can begin.
-  SetDefaultEnv("GDK_GL", "disable");
-  if (wxGetUserId() == "root") SetDefaultEnv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1");
+  SetVariableForClientOnly("GDK_GL", "disable");
+  if (wxGetUserId() == "root") SetVariableForClientOnly("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS", "1");
   // Without a session bus, GLib would fork the whole client to look for dbus-launch along the PATH,
   // twice. Such a child holds copies of the patch's open files until it gives up, and with them
   // their share locks, so the patch's next open of a file it has just written can be refused.
-  SetDefaultEnv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+  SetVariableForClientOnly("DBUS_SESSION_BUS_ADDRESS", "disabled:");
 }
 
 long IconStyle(unsigned flags) {
