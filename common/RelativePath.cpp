@@ -1,5 +1,7 @@
 #include "common/RelativePath.h"
 
+#include <vector>
+
 #include "common/Ascii.h"
 
 namespace {
@@ -37,4 +39,27 @@ bool IsContainedRelativePath(std::string_view path) {
     start = end + 1;
   }
   return true;
+}
+
+std::string LocalNameKey(std::string_view path) {
+  std::vector<std::string> components;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("\\/", start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view component = path.substr(start, end - start);
+    if (component == "..") {
+      if (!components.empty()) components.pop_back();
+    } else if (!component.empty() && component != ".") {
+      // Windows drops a name's trailing dots and blanks, so "big.zip." opens "big.zip" there.
+      components.push_back(AsciiLower(component.substr(0, component.find_last_not_of(". ") + 1)));
+    }
+    start = end + 1;
+  }
+  std::string key;
+  for (const std::string& component : components) {
+    if (!key.empty()) key += '\\';
+    key += component;
+  }
+  return key;
 }

@@ -1,6 +1,7 @@
 // The one rule for names that come from outside (patch lists, archive entries, downloads): whether
 // a path stays inside the folder it is taken relative to.
 #pragma once
+#include <string>
 #include <string_view>
 
 // True when `path` ('\' and '/' both separate) names something inside the current folder on every
@@ -12,3 +13,9 @@
 // printer or port in every folder. Empty components ("a//b") stay in place; the empty path names the folder itself. Length is
 // bounded where the bytes are read, before any decoding.
 bool IsContainedRelativePath(std::string_view path);
+
+// The name under which the file system finds a contained relative path: both separators, empty and
+// "." components, ".." taking back the name in front, trailing dots and blanks (Windows drops them)
+// and ASCII case all come to one text, so two
+// names with the same key are one file on every system the client runs on.
+std::string LocalNameKey(std::string_view path);

@@ -2,6 +2,7 @@
 // download (up to 10 attempts, each continuing the last), unpack, move music for music patches,
 // delete the archive. Then record the new level.
 // The unpacking runs on a second thread, one archive behind the downloads, in the list's order.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +16,7 @@
 
 #include "app/GameFolder.h"
 #include "common/Ascii.h"
+#include "common/RelativePath.h"
 #include "app/PatchClientDlg.h"
 #include "pipeline/VersionRules.h"
 #include "platform/clock.h"
@@ -56,9 +58,12 @@ class Handoff {
   explicit Handoff(CPatchClientDlg& dlg) : m_dlg(dlg) {}
 
   // Downloader: waits until archive `index` may start, that is, until every archive before the
-  // previous one has been applied. False when the unpacking failed or the run ended.
-  bool WaitToDownload(size_t index) {
-    return WaitFor([&] { return m_applied + 1 >= index; });
+  // previous one has been applied, or every archive before it when it lands on the previous one's
+  // file (a download deletes and recreates its file, which the unpack may not have opened yet).
+  // False when the unpacking failed or the run ended.
+  bool WaitToDownload(size_t index, bool sameFileAsPrevious) {
+    const size_t mustBeApplied = sameFileAsPrevious ? index : index - std::min<size_t>(index, 1);
+    return WaitFor([&] { return m_applied >= mustBeApplied; });
   }
   // Downloader: hands a complete archive over, once the one before it has been taken.
   bool Hand(size_t index) {
@@ -163,8 +168,9 @@ Outcome DownloadWhileUnpacking(CPatchClientDlg& dlg, CFtpConnection& connection,
   std::thread unpacker(UnpackArchives, std::ref(dlg), std::cref(entries), std::cref(gameFolder), std::ref(handoff));
   Outcome outcome;
   for (size_t i = 0; i < entries.size() && outcome.failure == Failure::kNone; ++i) {
-    if (!handoff.WaitToDownload(i)) break;
     const std::string& name = entries[i].m_strName;
+    const bool sameFileAsPrevious = i > 0 && LocalNameKey(name) == LocalNameKey(entries[i - 1].m_strName);
+    if (!handoff.WaitToDownload(i, sameFileAsPrevious)) break;
     // An archive larger than its listed size is not the one the list describes.
     const uint64_t listedSize = entries[i].m_nSize > 0 ? static_cast<uint64_t>(entries[i].m_nSize) : 0;
     {

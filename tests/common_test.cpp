@@ -83,6 +83,16 @@ TEST(RelativePath, EveryFormOfName) {
   }
 }
 
+TEST(RelativePath, NamesOfOneFileShareTheirKey) {
+  const std::string key = LocalNameKey("TarvoPatch\\Data\\big.zip");
+  for (const char* same : {"TarvoPatch/Data/big.zip", "tarvopatch\\DATA/Big.ZIP", "TarvoPatch//Data\\.\\big.zip",
+                           "TarvoPatch\\Music\\..\\Data\\big.zip", "TarvoPatch\\Data\\big.zip. "})
+    EXPECT_EQ(LocalNameKey(same), key) << same;
+  for (const char* other : {"TarvoPatch\\Data\\big.zi", "TarvoPatch\\Data\\big.zip\\x", "Data\\big.zip",
+                            "TarvoPatch\\Data\\big\xC4.zip"})
+    EXPECT_NE(LocalNameKey(other), key) << other;
+}
+
 TEST(Bytes, LittleEndianBothWays) {
   uint8_t buffer[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   StoreU32(buffer + 1, 0x3FC00000u);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 
@@ -284,6 +285,38 @@ TEST_F(PipelineTest, ArchivesDownloadAheadButApplyOneAfterAnotherInListOrder) {
   EXPECT_FALSE(fs::exists(Game("Data/later.zip")));
   EXPECT_FLOAT_EQ(e2e::RegistryVersion(m_registry, 3), 1.1f);
   EXPECT_TRUE(Dlg().View().IsStartEnabled());
+}
+
+// Two records in a row that the file system takes for one local file: the second download must
+// wait until the first archive's unpack has finished with that file.
+TEST_F(PipelineTest, AdjacentRecordsOfOneLocalFileApplyOneAfterAnother) {
+  struct Case {
+    const char* first;
+    const char* later;
+  };
+  for (const Case& names : {Case{"TarvoPatch\\Data\\big.zip", "TarvoPatch/Data/big.zip"},
+                            Case{"TarvoPatch\\Data\\Part.zip", "TarvoPatch\\Data\\part.zip"}}) {
+    SCOPED_TRACE(names.later);
+    fs::remove_all(Game("Data"));
+    WriteRegistry("");
+    std::string first = names.first, later = names.later;
+    std::replace(first.begin(), first.end(), '\\', '/');
+    std::replace(later.begin(), later.end(), '\\', '/');
+    const size_t laterSize = PutArchiveOf(later, ManyEntries(800, "later"));
+    const size_t firstSize = first == later ? laterSize : PutArchiveOf(first, ManyEntries(800, "first"));
+    PutRemote("PatchInfo/FileList_100.dat", "TarvoPatch 1.1 end\n" + std::string(names.later) + " " +
+                                                std::to_string(laterSize) + " zip 0\n" + names.first + " " +
+                                                std::to_string(firstSize) + " zip 0\n");
+    RunPatch();
+    EXPECT_TRUE(m_harness.StopCodes().empty());
+    EXPECT_TRUE(m_harness.Messages().empty());
+    EXPECT_TRUE(AllUnpacked(800));
+    EXPECT_EQ(ReadTextFile(Game("Data/shared.txt")), "later");
+    EXPECT_FLOAT_EQ(e2e::RegistryVersion(m_registry, 3), 1.1f);
+    EXPECT_FALSE(fs::exists(Game(first)));
+    EXPECT_FALSE(fs::exists(Game(later)));
+    Dlg().m_btnStart.DisableButton();
+  }
 }
 
 // The next archive would take minutes at the pace it is served: an unpack failure must break its
