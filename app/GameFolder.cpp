@@ -4,6 +4,7 @@
 
 #include "app/PatchClientDlg.h"
 #include "platform/files.h"
+#include "platform/single_instance.h"
 #include "session/StopCodes.h"
 
 namespace {
@@ -27,11 +28,19 @@ std::string GameFolderMessage(const std::string& gameFolder) {
 bool EnterGameFolder(const std::string& subKey, std::string& gameFolder, CPatchClientDlg* pDlg,
                      const char* stepMessage) {
   if (!ReadDefaultDir(subKey, gameFolder, pDlg)) return false;
-  if (IsEnterable(gameFolder)) return true;
-  if (pDlg) {
+  const bool entered = IsEnterable(gameFolder);
+  if (!pDlg) return entered;
+  // A run works on its installation only while it holds the installation's lock: a client of
+  // another user, or one started with other variables, must not patch the same files meanwhile.
+  // A folder that cannot be locked at all counts as one that cannot be entered.
+  const platform::LockResult lock = entered ? platform::LockFolderForProcess(platform::ResolvePath(gameFolder)) : platform::LockResult::kNoPlace;
+  if (lock == platform::LockResult::kTaken) return true;
+  if (lock == platform::LockResult::kHeldElsewhere) {
+    pDlg->MessageBox("Tarvo is already running!", MB_OK);
+  } else {
     if (stepMessage) pDlg->MessageBox(stepMessage, MB_OK);
     pDlg->MessageBox(GameFolderMessage(gameFolder), MB_OK | MB_ICONSTOP);
-    pDlg->ReportStop(STOP_SILENT);
   }
+  pDlg->ReportStop(STOP_SILENT);
   return false;
 }

@@ -10,6 +10,8 @@ class CPatchClientDlg;
 // The folder must be an absolute path that can be entered: a relative one would name a different
 // folder depending on where the client was started. On failure, when pDlg is given, the run ends:
 // a registry failure reports stop code 9 or 10; a folder that cannot be entered shows
-// `stepMessage` first when one is given, then the message that names the folder.
+// `stepMessage` first when one is given, then the message that names the folder. With pDlg the
+// folder is also locked for the rest of the process; a folder another client holds ends the run
+// with "Tarvo is already running!".
 bool EnterGameFolder(const std::string& subKey, std::string& gameFolder, CPatchClientDlg* pDlg,
                      const char* stepMessage = nullptr);

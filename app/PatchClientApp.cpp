@@ -12,9 +12,16 @@ CPatchClientApp::CPatchClientApp(IFrontEnd& frontEnd, std::string commandLine)
     : m_frontEnd(frontEnd), m_strCommandLine(std::move(commandLine)) {}
 
 bool CPatchClientApp::InitInstance() {
-  if (!platform::AcquireSingleInstance("TarvoPatchClient")) {
-    m_frontEnd.MessageBox("Tarvo is already running!", kAppTitle, MB_OK);
-    return false;
+  switch (platform::AcquireSingleInstance("TarvoPatchClient")) {
+    case platform::LockResult::kTaken:
+      break;
+    case platform::LockResult::kHeldElsewhere:
+      m_frontEnd.MessageBox("Tarvo is already running!", kAppTitle, MB_OK);
+      return false;
+    case platform::LockResult::kNoPlace:
+      // Unlocked, a second client could patch the same files at the same time.
+      m_frontEnd.MessageBox("Cannot create the lock that keeps Tarvo from running twice.", kAppTitle, MB_OK | MB_ICONSTOP);
+      return false;
   }
   // A peer that goes away must end a send with an error, not the process.
   platform::IgnoreBrokenPipes();

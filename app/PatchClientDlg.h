@@ -23,6 +23,7 @@
 #include "skin/SkinButton.h"
 
 class CFtpConnection;
+struct PartialDownload;
 class PatchPacket;
 
 struct ServerEntry {
@@ -119,14 +120,15 @@ class CPatchClientDlg {
   // ---- transfer (transfer/) ----
   // `maxBytes` bounds what the remote file may hold (a patch archive: its listed size). The
   // transfer is broken off (and its file deleted) once `abandon` is set or Cancel is asked for.
-  // `partialOf` carries a broken attempt's bytes to the next attempt of the same download. Without
+  // `partial` carries a broken attempt's bytes to the next attempt of the same download. Without
   // it every attempt starts afresh and a failed one leaves no file. With it, an attempt whose
-  // transfer breaks keeps the bytes it wrote in the local file and stores the remote size they
-  // belong to (0: nothing kept); an attempt given that size continues the file from its end (FTP
-  // REST), or starts afresh when the server cannot continue it or the remote size has changed.
+  // transfer breaks keeps the bytes it wrote in the local file and stores the remote size and
+  // modification time they belong to (size 0: nothing kept); an attempt given them continues the
+  // file from its end (FTP REST), or starts afresh when the server cannot continue it, cannot show
+  // the file unchanged, or ignores the restart, or the remote size has changed.
   bool DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName,
                     uint64_t maxBytes = UINT64_MAX, const std::atomic<bool>* abandon = nullptr,
-                    uint64_t* partialOf = nullptr);
+                    PartialDownload* partial = nullptr);
   bool FetchLauncher();
   bool FetchAgentList();
   bool FetchPatchClient();

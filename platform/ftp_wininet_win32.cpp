@@ -167,7 +167,7 @@ void CFtpConnection::SetStallLimit(long bytesPerSecond, long seconds) {
 }
 
 FtpReadResult CFtpConnection::ReadFileFrom(const std::string& name, FtpReadSink& sink, uint64_t startAt,
-                                           uint64_t maxBytes) {
+                                           uint64_t maxBytes, int64_t /*heldModified*/) {
   // WinINet sends TYPE and PASV between a REST of ours and its RETR, where servers may drop the
   // restart mark: a broken transfer is fetched again from its start.
   if (startAt > 0) {

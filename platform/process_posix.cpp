@@ -28,10 +28,16 @@ bool SpawnNoWait(const std::string& program, const std::vector<std::string>& arg
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // The child starts a session of its own so that a signal meant for the client does not reach it.
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   sigset_t none;
   sigemptyset(&none);
   posix_spawnattr_setsigmask(&attr, &none);
+  // The client ignores SIGPIPE for its sockets; an ignored signal survives exec, and a game that
+  // writes into a closed pipe would not end as it expects.
+  sigset_t reset;
+  sigemptyset(&reset);
+  sigaddset(&reset, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &reset);
   // The client's environment, but for what only its own toolkit was to see.
   std::vector<char*> envp;
   for (char** entry = environ; *entry; ++entry)

@@ -1,21 +1,19 @@
 #include "platform/single_instance.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <cerrno>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
 namespace {
-
-std::string FromEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : "";
-}
 
 // Opens a folder that only this user can enter, making it (mode 0700) when it is missing. A link,
 // a folder of someone else's or one that lets others in is refused: anyone who can write there
@@ -32,23 +30,36 @@ int OpenPrivateFolder(const std::string& path) {
   return fd;
 }
 
-// Where the lock may live, best first: the session's runtime folder, a folder of the user's own
-// among the temporary files, and one in the user's cache folder should someone else hold that name.
+// The user's home as the user database has it ($HOME is the caller's to set).
+std::string HomeOfUser() {
+  std::vector<char> buffer(16384);
+  struct passwd entry{};
+  struct passwd* found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir) return "";
+  return found->pw_dir[0] == '/' ? found->pw_dir : "";
+}
+
+// Where the lock may live, best first: a folder of the user's own among the temporary files, and
+// one in the user's cache folder should someone else hold that name. Both follow from the user id
+// alone: a lock whose place a variable chose would let a second client pick another place.
 std::vector<std::string> LockFolders() {
-  std::vector<std::string> folders;
-  if (std::string runtime = FromEnvironment("XDG_RUNTIME_DIR"); !runtime.empty()) folders.push_back(runtime);
-  std::string temp = FromEnvironment("TMPDIR");
-  folders.push_back((temp.empty() ? "/tmp" : temp) + "/tarvo-" + std::to_string(geteuid()));
-  if (std::string home = FromEnvironment("HOME"); !home.empty()) {
+  std::vector<std::string> folders{"/tmp/tarvo-" + std::to_string(geteuid())};
+  if (std::string home = HomeOfUser(); !home.empty()) {
     mkdir((home + "/.cache").c_str(), 0700);
     folders.push_back(home + "/.cache/tarvo");
   }
   return folders;
 }
 
+// flock, told apart: a lock someone holds from one that cannot be taken at all.
+LockResult LockExclusively(int fd) {
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return LockResult::kTaken;
+  return errno == EWOULDBLOCK ? LockResult::kHeldElsewhere : LockResult::kNoPlace;
+}
+
 }  // namespace
 
-bool AcquireSingleInstance(const char* name) {
+LockResult AcquireSingleInstance(const char* name) {
   // A flock on a per-user file: the kernel drops it when the process dies, however it dies.
   const std::string file = std::string(name) + "-" + std::to_string(geteuid()) + ".lock";
   for (const std::string& folder : LockFolders()) {
@@ -57,13 +68,40 @@ bool AcquireSingleInstance(const char* name) {
     int fd = openat(dir, file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     close(dir);
     if (fd < 0) continue;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      close(fd);
-      return false;
-    }
-    return true;  // fd stays open on purpose: it is the lock
+    const LockResult result = LockExclusively(fd);
+    if (result != LockResult::kTaken) close(fd);
+    if (result == LockResult::kNoPlace) continue;
+    return result;  // when taken, fd stays open on purpose: it is the lock
   }
-  return true;  // no place for a lock: better to run than to refuse forever
+  return LockResult::kNoPlace;
+}
+
+LockResult LockFolderForProcess(const std::string& folder) {
+  // The folder's own descriptor carries the lock: nothing is written into the installation, and
+  // a read-only game folder can be locked as well as any other.
+  static std::mutex guard;
+  static std::vector<std::pair<dev_t, ino_t>> held;
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return LockResult::kNoPlace;
+  struct stat st{};
+  if (fstat(fd, &st) != 0) {
+    close(fd);
+    return LockResult::kNoPlace;
+  }
+  std::lock_guard<std::mutex> hold(guard);
+  for (const auto& [dev, ino] : held) {
+    if (dev == st.st_dev && ino == st.st_ino) {
+      close(fd);
+      return LockResult::kTaken;
+    }
+  }
+  const LockResult result = LockExclusively(fd);
+  if (result != LockResult::kTaken) {
+    close(fd);
+    return result;
+  }
+  held.emplace_back(st.st_dev, st.st_ino);  // fd stays open: it is the lock
+  return result;
 }
 
 }  // namespace platform

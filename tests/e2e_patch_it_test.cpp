@@ -249,6 +249,10 @@ TEST_F(PatchRunTest, StartHandsTheGameItsCommandLine) {
   // The local version file says the client and the music are current, so neither is updated and
   // the registry's values are what Start finds.
   WriteTextFile(Game("VersionInfo2.dat"), "Tarvo 1.0 4.0 1.0 1.5\n");
+  // The game notes which signals it came with ignored (the client ignores SIGPIPE for itself).
+  std::string game = ReadTextFile(Game("Zobi.exe"));
+  game.insert(game.find('\n') + 1, "grep '^SigIgn' /proc/self/status > \"$(dirname \"$0\")/zobi_signals.txt\"\n");
+  WriteTextFile(Game("Zobi.exe"), game);
   FtpServer ftp(FtpOptions());
   PatchServer server(e2e::PatchConfig(versions, R"([["alpha", 9000], ["beta", 9001]])",
                                       R"(["1:127.0.0.1", "2:10.0.0.1", "2:10.0.0.2"])", "[1, 0, 255, 2, 3, 4, 5, 6]"));
@@ -263,6 +267,9 @@ TEST_F(PatchRunTest, StartHandsTheGameItsCommandLine) {
             "  [1] 2\n  [2] 10.0.0.1\n  [3] 10.0.0.2\n  [4] /tarvo\n  [5] demo\n"
             "  [6] 1\n  [7] 0\n  [8] 255\n  [9] 2\n  [10] 3\n  [11] 4\n  [12] 5\n  [13] 6\n"
             "  [14] alpha\n  [15] 9000\n  [16] beta\n  [17] 9001\n");
+  const std::string signals = ReadTextFile(Game("zobi_signals.txt"));
+  ASSERT_EQ(signals.rfind("SigIgn:", 0), 0u) << signals;
+  EXPECT_EQ(std::stoull(signals.substr(7), nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u) << signals;
   EXPECT_FLOAT_EQ(Version(2), 3.5f);  // kept although the server has 4.0
   EXPECT_FLOAT_EQ(Version(4), 1.5f);  // missing, so the server's value
   EXPECT_EQ(ftp.CountInLog("<- RETR "), 0);

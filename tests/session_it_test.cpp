@@ -184,15 +184,27 @@ TEST_F(SessionTest, UnusableCommandLinesEndWithCannotExecute) {
   }
 }
 
+// A second copy refuses while the first runs: one of the same user's, however its variables are
+// set, and one that stands for another user's (its own per-user lock) on the same installation.
 TEST_F(SessionTest, SecondCopyRefusesWhileTheFirstRuns) {
   PatchServer server(kFullSession);
   ClientProcess first;
   StartClient(first, server.Port());
   ASSERT_TRUE(first.WaitForStdout("Ready", kWaitMs));
-  ClientProcess second;
-  StartClient(second, server.Port());
-  EXPECT_EQ(second.Wait(kWaitMs), 0);
-  EXPECT_EQ(second.Stderr(), "Tarvo is already running!\n");
+  TempDir otherUser;
+  chmod(otherUser.Path().c_str(), 0700);
+  for (bool sameUser : {true, false}) {
+    SCOPED_TRACE(sameUser ? "same user" : "another user");
+    ClientProcess second;
+    second.Unset("XDG_RUNTIME_DIR");
+    if (!sameUser) second.UseLockFolder(otherUser.Path());
+    auto env = Env();
+    env["TMPDIR"] = otherUser.Path();
+    ASSERT_TRUE(second.Start({"1", "127.0.0.1", std::to_string(server.Port())}, env));
+    EXPECT_EQ(second.Wait(kWaitMs), 0);
+    EXPECT_EQ(second.Stderr(), "Tarvo is already running!\n");
+    EXPECT_EQ(second.Stdout().find("Ready"), std::string::npos);
+  }
   EXPECT_TRUE(first.Running());
   EXPECT_EQ(first.Stderr(), "");
   CancelAndExpectCleanEnd(first);

@@ -1,7 +1,9 @@
 #include "support/ClientProcess.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,7 +30,37 @@ const std::string& TestRuntimeDir() {
   }();
   return dir;
 }
+bool WriteProcFile(const char* path, const std::string& text) {
+  int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  close(fd);
+  return written;
+}
+
 }  // namespace
+
+std::string UserLockFolder() { return "/tmp/tarvo-" + std::to_string(geteuid()); }
+
+// Root makes the namespace itself; another user makes it inside a user namespace that maps only
+// its own ids (an exec then leaves the process without capabilities). Mounts the tests make later
+// still reach the process.
+bool EnterPrivateMounts(const std::vector<std::pair<std::string, std::string>>& binds) {
+  if (geteuid() == 0) {
+    if (unshare(CLONE_NEWNS) != 0) return false;
+  } else {
+    const std::string uid = std::to_string(geteuid()), gid = std::to_string(getegid());
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+    WriteProcFile("/proc/self/setgroups", "deny");
+    if (!WriteProcFile("/proc/self/uid_map", uid + " " + uid + " 1") ||
+        !WriteProcFile("/proc/self/gid_map", gid + " " + gid + " 1"))
+      return false;
+  }
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) != 0) return false;
+  for (const auto& [source, target] : binds)
+    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+  return true;
+}
 
 ClientProcess::~ClientProcess() {
   if (m_pid > 0 && Running()) {
@@ -57,6 +89,8 @@ bool ClientProcess::Start(const std::vector<std::string>& args, const std::map<s
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
   const std::string runtimeDir = TestRuntimeDir();
+  const std::string lockFolder = m_lockFolder.empty() ? runtimeDir : m_lockFolder;
+  mkdir(UserLockFolder().c_str(), 0700);  // the place the child's own folder is mounted on
   m_pid = fork();
   if (m_pid == 0) {
     dup2(in[0], 0);
@@ -67,6 +101,14 @@ bool ClientProcess::Start(const std::vector<std::string>& args, const std::map<s
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
     for (auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    for (const std::string& name : m_unset) unsetenv(name.c_str());
+    // Clients of test programs running side by side must not meet one another's lock.
+    if (!EnterPrivateMounts({{lockFolder, UserLockFolder()}})) {
+      static const char kNoNamespace[] = "test support: no mount namespace for the client's lock folder\n";
+      ssize_t n = write(2, kNoNamespace, sizeof kNoNamespace - 1);
+      (void)n;
+      _exit(125);
+    }
     if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
     sigset_t none;
     sigemptyset(&none);

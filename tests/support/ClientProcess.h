@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -32,13 +33,26 @@ class ClientProcess {
   std::string Stdout() const;
   std::string Stderr() const;
   pid_t Pid() const { return m_pid; }
+  // Before Start: the next start goes without the variable `name` (the runtime folder included).
+  void Unset(const std::string& name) { m_unset.push_back(name); }
+  // Before Start: the client's per-user lock lives in `folder` (a private folder), as a client of
+  // another user's would, instead of in the folder the clients of this test program share.
+  void UseLockFolder(const std::string& folder) { m_lockFolder = folder; }
 
  private:
+  std::vector<std::string> m_unset;
+  std::string m_lockFolder;
   pid_t m_pid = -1;
   int m_stdin = -1;
   int m_status = -1;
   std::string m_outPath, m_errPath;
 };
+
+// The folder of the client's per-user lock, which follows from the user id alone.
+std::string UserLockFolder();
+// For a child process before exec: a mount namespace of its own in which each pair's first folder
+// stands in its second's place (bound in order).
+bool EnterPrivateMounts(const std::vector<std::pair<std::string, std::string>>& binds);
 
 void WriteTextFile(const std::string& path, const std::string& text);
 std::string ReadTextFile(const std::string& path);
