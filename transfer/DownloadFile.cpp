@@ -36,7 +36,7 @@ int64_t OpenLocal(platform::FileHandle& file, const char* local, bool continuing
 }  // namespace
 
 bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remoteName, const char* localName,
-                                   uint64_t maxBytes, const std::atomic<bool>* abandon, uint64_t* partialOf) {
+                                   uint64_t maxBytes, const std::atomic<bool>* abandon, PartialDownload* partial) {
   if (!pConnection || !remoteName) return false;
   const char* local = localName ? localName : remoteName;
   // A local name comes from the patch server when the caller passes none.
@@ -50,8 +50,9 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
 
   // The bytes an earlier attempt kept were counted then; they are counted once, and taken back
   // only when they are thrown away.
-  uint64_t partialSize = partialOf ? *partialOf : 0;
-  if (partialOf) *partialOf = 0;
+  uint64_t partialSize = partial ? partial->size : 0;
+  const int64_t partialModified = partial ? partial->modified : CFtpConnection::kUnknownTime;
+  if (partial) *partial = PartialDownload{};
   platform::FileHandle file;
   int64_t opened = OpenLocal(file, local, partialSize > 0);
   if (opened < 0) {
@@ -137,7 +138,7 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
 
   for (;;) {
     ProgressSink sink(*this, file, remoteName, abandon, kept, partialSize);
-    const FtpReadResult result = pConnection->ReadFileFrom(remotePath, sink, kept, maxBytes);
+    const FtpReadResult result = pConnection->ReadFileFrom(remotePath, sink, kept, maxBytes, partialModified);
     if (kept > 0 && (result == FtpReadResult::kResumeRefused || sink.SizeChanged())) {
       // The server cannot continue these bytes: they go, and the file comes from its start.
       m_nDoneBytes = doneBefore;
@@ -152,9 +153,9 @@ bool CPatchClientDlg::DownloadFile(CFtpConnection* pConnection, const char* remo
     // A transfer that broke off leaves sound bytes for the next attempt to continue; any other
     // failure (a file other than announced, a full disk, a Cancel) leaves nothing under the name.
     const int64_t written = file.Size();
-    if (partialOf && result == FtpReadResult::kBroken && !sink.WriteFailed() && written > 0 &&
+    if (partial && result == FtpReadResult::kBroken && !sink.WriteFailed() && written > 0 &&
         sink.SizeOfWritten() > 0) {
-      *partialOf = sink.SizeOfWritten();
+      *partial = PartialDownload{sink.SizeOfWritten(), pConnection->LastModified()};
       m_nDoneBytes = doneBefore + static_cast<uint32_t>(written);
       file.Close();
       return false;

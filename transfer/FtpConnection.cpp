@@ -129,8 +129,16 @@ bool CFtpConnection::SetCurrentDirectory(const std::string& folder) {
 
 bool CFtpConnection::GetFileLength(const std::string& name, uint64_t& size, bool* sizeKnown) {
   if (sizeKnown) *sizeKnown = false;
+  m_lastModified = kUnknownTime;
   if (!m_curl || name.empty()) return false;
-  if (!Perform(UrlFor(name, false), false, nullptr)) return false;
+  CURL* curl = static_cast<CURL*>(m_curl);
+  // MDTM rides along with SIZE; a server without it leaves the time unknown, not the file missing.
+  curl_easy_setopt(curl, CURLOPT_FILETIME, 1L);
+  const bool there = Perform(UrlFor(name, false), false, nullptr);
+  curl_easy_setopt(curl, CURLOPT_FILETIME, 0L);
+  if (!there) return false;
+  curl_off_t modified = -1;
+  if (curl_easy_getinfo(curl, CURLINFO_FILETIME_T, &modified) == CURLE_OK && modified >= 0) m_lastModified = modified;
   bool known = false;
   SizeOfLastTransfer(size, known);
   if (sizeKnown) *sizeKnown = known;
@@ -184,7 +192,7 @@ size_t CFtpConnection::OnCurlWrite(char* data, size_t size, size_t count, void* 
 }
 
 FtpReadResult CFtpConnection::ReadFileFrom(const std::string& name, FtpReadSink& sink, uint64_t startAt,
-                                           uint64_t maxBytes) {
+                                           uint64_t maxBytes, int64_t heldModified) {
   if (name.empty()) return FtpReadResult::kFailed;
   // libcurl would stop reading at the size it asked for itself and call a longer file complete;
   // asking first and then reading to the end of the data connection tells the two apart.
@@ -195,16 +203,22 @@ FtpReadResult CFtpConnection::ReadFileFrom(const std::string& name, FtpReadSink&
     m_lastError = "the file is larger than allowed";
     return FtpReadResult::kFailed;
   }
-  if (startAt > 0 && (m_restRefused || !known || startAt > size)) {
-    // Without a size the continued file could never be checked whole.
-    m_lastError = m_restRefused ? "the server does not resume" : known ? "the file is shorter than the part already held"
-                                                                    : "the server tells no size";
-    return FtpReadResult::kResumeRefused;
+  if (startAt > 0) {
+    // Without a size the continued file could never be checked whole; without the same time it
+    // may be a file republished with the same size, and the held bytes would splice two files.
+    const char* why = m_restRefused                      ? "the server does not resume"
+                      : !known                           ? "the server tells no size"
+                      : startAt > size                   ? "the file is shorter than the part already held"
+                      : m_lastModified == kUnknownTime   ? "the server tells no modification time"
+                      : m_lastModified != heldModified   ? "the file changed since the part held was sent"
+                                                         : nullptr;
+    if (why) {
+      m_lastError = why;
+      return FtpReadResult::kResumeRefused;
+    }
   }
-  if (known && startAt == size) {  // the last transfer brought every byte but broke before its end
-    sink.OnStart(size, known);
-    return FtpReadResult::kComplete;
-  }
+  // Even with every byte held already, only a transfer that ends normally, with nothing more,
+  // shows that the server honoured the offset and the file is whole.
   ReadState state{&sink, size, known, known ? size - startAt : maxBytes};
   CURL* curl = static_cast<CURL*>(m_curl);
   // REST as a command of its own before RETR: libcurl's CURLOPT_RESUME_FROM_LARGE is silently
@@ -223,6 +237,12 @@ FtpReadResult CFtpConnection::ReadFileFrom(const std::string& name, FtpReadSink&
   curl_easy_setopt(curl, CURLOPT_PREQUOTE, nullptr);
   curl_slist_free_all(rest);
   if (!transferred) {
+    if (state.overrun && startAt > 0) {
+      // More than the offset leaves: the server took REST and sent from the start regardless.
+      m_restRefused = true;
+      m_lastError = "the server ignored the restart";
+      return FtpReadResult::kResumeRefused;
+    }
     if (state.overrun || state.sinkStopped) return FtpReadResult::kFailed;
     // REST is the only command sent before RETR, so a refused one is the server's "no resume".
     if (rest && code == CURLE_QUOTE_ERROR) {

@@ -45,10 +45,19 @@ enum class FtpReadResult {
   // Nothing received is worth keeping: the file is larger than allowed, brought more or fewer bytes
   // than announced, or the sink stopped it.
   kFailed,
-  // The transfer cannot start at the offset asked for: the server refused REST, tells no size, or
-  // the file is shorter than the offset. The sink heard nothing; the caller starts from 0 instead.
+  // The transfer cannot continue at the offset asked for: the server refused REST, tells no size
+  // or no modification time, the file is not the one the bytes held came from, or it is shorter
+  // than the offset; or the server took REST and then sent from the start (more bytes came than
+  // the offset leaves). Nothing the sink heard is worth keeping; the caller starts from 0 instead.
   // A transport that cannot resume answers so to every offset but 0.
   kResumeRefused,
+};
+
+// The bytes a broken attempt left in its local file, carried to the next attempt of the same
+// download: the remote size and modification time they belong to (size 0: nothing kept).
+struct PartialDownload {
+  uint64_t size = 0;
+  int64_t modified = -1;
 };
 
 class CFtpConnection {
@@ -70,8 +79,12 @@ class CFtpConnection {
   static constexpr uint64_t kNoLimit = std::numeric_limits<uint64_t>::max();
 
   // The size of one file; false when it is not there (or is not a plain file). A server that does
-  // not tell sizes gives 0 with `*sizeKnown` false.
+  // not tell sizes gives 0 with `*sizeKnown` false. Also learns the file's modification time.
   bool GetFileLength(const std::string& name, uint64_t& size, bool* sizeKnown = nullptr);
+  // The modification time (MDTM, seconds since 1970) of the file last asked about, by
+  // GetFileLength or ReadFileFrom; kUnknownTime where the server does not tell it.
+  static constexpr int64_t kUnknownTime = -1;
+  int64_t LastModified() const { return m_lastModified; }
   // Streams one file in binary to `sink` from byte `startAt` (FTP REST) to the end of the
   // transfer. The size is asked first; a file announced larger than `maxBytes` is not fetched, and a
   // transfer that brings more than `maxBytes`, or more than was announced, is broken off at once.
@@ -79,8 +92,12 @@ class CFtpConnection {
   // exactly (a file that grew or shrank in between does not count); for a server that tells no
   // sizes, the normal end alone (and such a file is only read from 0). The sink's OnStart receives
   // the whole file's size; the bytes it then hears begin at `startAt`.
+  // A transfer from an offset continues bytes held from an earlier one only when the server shows
+  // that the file is that one still: its modification time must be `heldModified`, the time
+  // LastModified gave when those bytes came. And it counts as complete only when exactly the
+  // bytes after the offset came, so a server that ignores REST is found out.
   FtpReadResult ReadFileFrom(const std::string& name, FtpReadSink& sink, uint64_t startAt,
-                             uint64_t maxBytes = kNoLimit);
+                             uint64_t maxBytes = kNoLimit, int64_t heldModified = kUnknownTime);
   // The whole file from its start, for callers that need only the bytes; true for kComplete.
   bool ReadFile(const std::string& name, const DataSink& onData, uint64_t maxBytes = kNoLimit);
   // A transfer fails when it moves fewer than `bytesPerSecond` for `seconds` (tests shorten it).
@@ -108,5 +125,6 @@ class CFtpConnection {
   void* m_multi = nullptr;   // CURLM*: owns the cached control connection between transfers (WinINet: the FTP connection)
   bool m_connected = false;
   bool m_restRefused = false;  // asked once per connection: libcurl logs in again after a refusal
+  int64_t m_lastModified = kUnknownTime;
   std::string m_lastError;
 };

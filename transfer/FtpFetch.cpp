@@ -47,18 +47,18 @@ bool PauseBeforeRetry(CPatchClientDlg& dlg, const std::atomic<bool>* abandon) {
 
 bool DownloadWithRetries(CPatchClientDlg& dlg, CFtpConnection& connection, const char* remoteName,
                          const char* localName, uint64_t maxBytes, const std::atomic<bool>* abandon) {
-  uint64_t partialOf = 0;
+  PartialDownload partial;
   bool downloaded = false;
   while (dlg.m_nTries < kDownloadAttempts) {
     ++dlg.m_nTries;
-    if (dlg.DownloadFile(&connection, remoteName, localName, maxBytes, abandon, &partialOf)) {
+    if (dlg.DownloadFile(&connection, remoteName, localName, maxBytes, abandon, &partial)) {
       downloaded = true;
       break;
     }
     if (dlg.m_nTries < kDownloadAttempts && !PauseBeforeRetry(dlg, abandon)) break;
   }
   dlg.m_nTries = 0;
-  if (!downloaded && partialOf > 0) platform::DeleteFile(localName ? localName : remoteName);
+  if (!downloaded && partial.size > 0) platform::DeleteFile(localName ? localName : remoteName);
   return downloaded;
 }
 

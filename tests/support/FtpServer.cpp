@@ -84,6 +84,8 @@ FtpServer::FtpServer(Options options) {
   args.push_back("--drop-times");
   args.push_back(std::to_string(options.dropTimes));
   if (options.noRest) args.push_back("--no-rest");
+  if (options.ignoreRest) args.push_back("--ignore-rest");
+  if (options.noMdtm) args.push_back("--no-mdtm");
 
   if (!options.cutRandomly.empty()) {
     args.push_back("--cut-random");

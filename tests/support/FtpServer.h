@@ -45,6 +45,10 @@ class FtpServer {
     int dropTimes = -1;
     // REST refused with 502, as by servers that cannot resume. Every mode honours REST otherwise.
     bool noRest = false;
+    // REST answered with 350 but every transfer sent from byte 0, as a broken server does.
+    bool ignoreRest = false;
+    // MDTM refused, so the server cannot show that a file is unchanged.
+    bool noMdtm = false;
   };
 
   FtpServer();

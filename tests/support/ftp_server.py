@@ -123,7 +123,8 @@ def _key(name):
 
 
 def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endless_names, rate=0,
-                 cut_random=None, stalls=(), drop_after=0, drop_times=-1, no_rest=False):
+                 cut_random=None, stalls=(), drop_after=0, drop_times=-1, no_rest=False, ignore_rest=False,
+                 no_mdtm=False):
     remaining = {_key(name): cut_times for name in cut_names}
     dropped = {}  # path -> transfers dropped so far
     # SEED/PERCENT: every transfer is cut at a random byte with that chance, drawn from one
@@ -179,6 +180,14 @@ def make_handler(cut_names, cut_times, slow_names, slow_chunk, announced, endles
                 self.respond("502 Command not implemented.")
             else:
                 super().ftp_REST(line)
+                if ignore_rest:  # says 350 and then sends from byte 0 all the same
+                    self._restart_position = 0
+
+        def ftp_MDTM(self, path):
+            if no_mdtm:
+                self.respond("502 Command not implemented.")
+            else:
+                super().ftp_MDTM(path)
 
         def ftp_SIZE(self, path):
             rel = self._relative(path)
@@ -268,6 +277,9 @@ def main():
     parser.add_argument("--drop-times", type=int, default=-1,
                         help="how many transfers of each file are dropped so (-1: all of them)")
     parser.add_argument("--no-rest", action="store_true", help="refuse REST, as servers without resume do")
+    parser.add_argument("--ignore-rest", action="store_true",
+                        help="answer REST with 350 and send from the start anyway, as broken servers do")
+    parser.add_argument("--no-mdtm", action="store_true", help="refuse MDTM, as servers without it do")
     parser.add_argument("--rate", type=float, default=0,
                         help="bytes a second that every other transfer is held to (0: as fast as it goes)")
     parser.add_argument("--cut-random", default=None,
@@ -282,7 +294,8 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_anonymous(os.path.realpath(args.root), perm="elr")
     handler = make_handler(args.cut, args.cut_times, args.slow, args.slow_chunk, args.announce, args.endless, args.rate,
-                           args.cut_random, args.stall, args.drop_after, args.drop_times, args.no_rest)
+                           args.cut_random, args.stall, args.drop_after, args.drop_times, args.no_rest,
+                           args.ignore_rest, args.no_mdtm)
     handler.authorizer = authorizer
     handler.banner = "test server ready"
 
