@@ -86,11 +86,9 @@ const char* CheckEntry(FILE* stream, const uint8_t* record, uint64_t directorySt
   if (entry.flags & ~(kFlagDeflateOptions | kFlagDataDescriptor | kFlagUtf8Name)) {
     return "has general purpose flags the client does not know (strong encryption, patch data)";
   }
-  if (entry.method == kMethodDeflate64) {
-    return "is compressed with Deflate64; the client unpacks stored and deflated entries only";
-  }
+  if (entry.method == kMethodDeflate64) return "is compressed with Deflate64 (only stored and deflated are unpacked)";
   if (entry.method != kMethodStored && entry.method != kMethodDeflated) {
-    return "uses a compression method the client does not unpack (only stored and deflated)";
+    return "uses a compression method other than stored and deflated";
   }
   if (entry.compressedSize == kZip64Marker || entry.size == kZip64Marker || entry.localOffset == kZip64Marker ||
       HasZip64Extra(name + nameLength, LoadU16(record + 30))) {

@@ -31,7 +31,10 @@ std::optional<FolderShape::Clash> FolderShape::Add(std::string_view path, const 
     }
     names.emplace_back(name, folder);
   }
-  for (const auto& [made, folder] : names) m_made.try_emplace(FoldCase(made), Made{folder, made, origin});
+  for (const auto& [made, folder] : names) {
+    auto [it, fresh] = m_made.try_emplace(FoldCase(made), Made{folder, made, origin});
+    if (!fresh) it->second.origin = origin;  // a clash names the last that put it there
+  }
   return std::nullopt;
 }
 

@@ -524,7 +524,8 @@ TEST_F(UnpackTest, AnArchiveThatCannotBeUnpackedWholeWritesNothing) {
   const fs::path source = m_root / "source";
   WriteText(source / "Ro.txt", "new");
   WriteText(source / "Second/second.dat", std::string(100000, 's'));
-  ASSERT_EQ(RunShell("cd '" + source.string() + "' && 7z a -tzip -mm=Deflate64 -bd -bso0 ../d64.zip Ro.txt Second/second.dat"), 0);
+  ASSERT_EQ(RunShell("cd '" + source.string() + "' && 7z a -tzip -mm=Deflate64 -bd -bso0 ../d64.zip Ro.txt Second/second.dat"),
+            0);
   std::string raw = ReadText(m_root / "d64.zip");
   ASSERT_EQ(Get32(raw, RecordsOf(raw).centrals[1] + 10) & 0xFFFF, 9u);  // 7-Zip keeps the order of names
 
