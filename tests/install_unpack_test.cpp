@@ -406,33 +406,19 @@ std::string LayOut(const std::vector<RawEntry>& entries) {
     const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()), uInt(entry.data.size())));
     const uint32_t size = uint32_t(entry.data.size());
     const bool later = entry.descriptor != Descriptor::kNone;
-    std::string local(30, '\0');
-    Put32(local, 0, 0x04034B50);
-    Put16(local, 4, 20);
-    Put16(local, 6, later ? 0x0008 : 0);
-    if (!later) {
-      Put32(local, 14, crc);
-      Put32(local, 18, size);
-      Put32(local, 22, size);
-    }
-    Put16(local, 26, uint16_t(entry.name.size()));
-    std::string central(46, '\0');
-    Put32(central, 0, 0x02014B50);
-    Put16(central, 4, 20);
-    Put16(central, 6, 20);
-    Put16(central, 8, later ? 0x0008 : 0);
-    Put32(central, 16, crc);
-    Put32(central, 20, size);
-    Put32(central, 24, size);
-    Put16(central, 28, uint16_t(entry.name.size()));
+    // From "version needed" to the extra field's length, local header and directory record agree.
+    std::string common(26, '\0');
+    Put16(common, 0, 20);
+    Put16(common, 2, later ? 0x0008 : 0);
+    for (size_t at : {10, 14, 18}) Put32(common, at, at == 10 ? crc : size);
+    Put16(common, 22, uint16_t(entry.name.size()));
+    std::string local = "PK\x03\x04" + common, central = "PK\x01\x02" + std::string("\x14\0", 2) + common;
+    if (later) local.replace(14, 12, 12, '\0');
+    central += std::string(14, '\0');
     Put32(central, 42, uint32_t(out.size()));
     directory += central + entry.name;
     out += local + entry.name + entry.data;
-    std::string descriptor(16, '\0');
-    Put32(descriptor, 0, 0x08074B50);
-    Put32(descriptor, 4, crc);
-    Put32(descriptor, 8, size);
-    Put32(descriptor, 12, size);
+    const std::string descriptor = "PK\x07\x08" + common.substr(10, 12);
     if (entry.descriptor == Descriptor::kSigned) out += descriptor;
     if (entry.descriptor == Descriptor::kBare) out += descriptor.substr(4);
   }
