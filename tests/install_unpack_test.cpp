@@ -262,7 +262,17 @@ TEST_F(UnpackTest, EntriesThatCannotBeWrittenFailTheArchive) {
     EXPECT_EQ(Unpack(m_root / "bad.zip"), 0);
     EXPECT_EQ(Listing(Game()), "Data/\nData/file.txt\n");
     EXPECT_TRUE(ListCleared());
+    m_dlg.m_pPatchList = std::make_unique<PatchFileList>();
   }
+  // A file in the way of a later entry's folder, in any case, fails the archive before its first
+  // entry is written; a folder entry there is passed over.
+  MakeZip(m_root / "later.zip", "[(b'first.txt', b'1', 8, False), (b'data/FILE.TXT/inner.txt', b'x', 8, False)]");
+  EXPECT_EQ(Unpack(m_root / "later.zip"), 0);
+  EXPECT_EQ(Listing(Game()), "Data/\nData/file.txt\n");
+  m_dlg.m_pPatchList = std::make_unique<PatchFileList>();
+  MakeZip(m_root / "folder.zip", "[(b'Data/file.txt/', b'', 0, False), (b'first.txt', b'1', 8, False)]");
+  EXPECT_EQ(Unpack(m_root / "folder.zip"), 1);
+  EXPECT_EQ(Listing(Game()), "Data/\nData/file.txt\nfirst.txt\n");
 }
 
 TEST_F(UnpackTest, LinksInTheGameFolderAreReplacedNeverWrittenThrough) {
