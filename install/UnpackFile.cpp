@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,25 @@ int Verify(CZipReader& reader, int index) {
   return reader.ExtractEntryTo(index, [](const uint8_t*, size_t) { return true; });
 }
 
+// A file entry whose folder has a file on its way can never be written: a patch removes no file,
+// so the folder is never made. Found before the first entry is written, the archive changes
+// nothing. (A folder entry there is only passed over, as it writes nothing.)
+bool FoldersCanBeMade(const std::vector<std::string>& paths) {
+  std::set<std::string> seen;
+  for (const std::string& path : paths) {
+    if (path.empty() || path.back() == '\\') continue;
+    for (size_t cut = path.find('\\'); cut != std::string::npos; cut = path.find('\\', cut + 1)) {
+      std::string folder = path.substr(0, cut);
+      if (!seen.insert(folder).second) continue;
+      uint32_t attributes = platform::GetFileAttributes(folder);
+      if (attributes != platform::kInvalidFileAttributes && !(attributes & platform::kFileAttributeDirectory)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 EntryResult UnpackEntry(CZipReader& reader, int index, const std::string& path) {
   if (path.empty() || path.back() == '\\') {
     return Verify(reader, index) == 0 ? EntryResult::kSkipped : EntryResult::kFailed;
@@ -121,6 +141,10 @@ int CPatchClientDlg::UnpackFile(const char* packedFile) {
   }
 
   platform::ScopedPathCache folderListings;  // archives write many files into few folders
+  if (!FoldersCanBeMade(paths)) {
+    ClearPatchList();
+    return 0;
+  }
   std::string madeFolder;
   bool anyFolderMade = false;
   for (int i = 0; i < reader.GetEntryCount(); ++i) {

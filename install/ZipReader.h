@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -20,11 +21,21 @@ class CZipReader {
   CZipReader(const CZipReader&) = delete;
   CZipReader& operator=(const CZipReader&) = delete;
 
-  // 0 on success, 1 on failure. The reader never closes `stream`. Besides a damaged directory,
-  // Open refuses archives whose entries' bytes overlap one another or the directory, folder
-  // entries that carry data, and declared sizes past what deflate can give for the archive's size.
+  // 0 on success, 1 on failure. The reader never closes `stream`. Open reads every local header
+  // and refuses the archive unless every entry can be extracted as far as headers tell: stored or
+  // deflated, not encrypted, no ZIP64, local headers that agree with the directory, data
+  // descriptors (where flagged) that agree with it too, no bytes of one entry (header, data,
+  // descriptor) overlapping another's or the directory, no folder entry with data, and declared
+  // sizes no more than deflate can give for the archive's size. So an archive that is opened
+  // fails to extract only for damaged data, which the CRC finds.
   int Open(FILE* stream);
   void Close();
+
+  // Why the last Open refused the archive, as a short phrase ("" after a success), and the
+  // stored name ('\' separated) of the entry it concerns ("" when it is the whole archive). The
+  // publishing tool reports these; the client needs only the verdict.
+  const std::string& RefusalReason() const { return m_refusal; }
+  const std::string& RefusedEntryName() const { return m_refusedName; }
 
   int GetEntryCount() const { return m_nEntries; }
   // The name's bytes with '/' turned into '\' and a NUL behind; "" for a bad index. `dest` must
@@ -49,8 +60,13 @@ class CZipReader {
   int CopyStored(uint64_t size, uint32_t crc, const Sink& sink);
   int Inflate(uint64_t compressedSize, uint64_t size, uint32_t crc, const Sink& sink);
 
+  int Refuse(std::string reason, std::string_view entryName = {});
+
   FILE* m_pStream = nullptr;
   std::vector<uint8_t> m_directory;       // the whole central directory
   std::vector<uint32_t> m_entryOffsets;   // each entry's record inside m_directory
+  std::vector<uint64_t> m_dataOffsets;    // where each entry's data starts in the archive
   int32_t m_nEntries = 0;
+  std::string m_refusal;
+  std::string m_refusedName;
 };

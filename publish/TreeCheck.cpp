@@ -24,6 +24,23 @@ struct ListInfo {
 
 std::string ListShown(unsigned level) { return std::string(kListFolder) + "/" + pipeline::PatchListName(level); }
 
+// The archive a list record names, relative to the FTP root ("TarvoPatch/Patch_100_110_01.zip").
+std::string ArchiveShown(const PatchFileEntry& entry) {
+  std::string relative = std::string(kPatchFolder) + "/" + entry.m_strName;
+  for (char& c : relative) {
+    if (c == '\\') c = '/';
+  }
+  return relative;
+}
+
+// The level a list leads to, as the client asks for its next list.
+unsigned NextLevel(const pipeline::PatchList& list) {
+  return static_cast<unsigned>(pipeline::Hundredths(pipeline::DottedVersion(list.targetVersion)) & 0xFFFF);
+}
+
+// The entries of each archive checked, by its name relative to the FTP root.
+using ArchiveEntries = std::map<std::string, std::vector<InstalledEntry>>;
+
 // "FileList_<digits>.dat": the level it stands for, or -1.
 long LevelOfListName(const std::string& name) {
   const std::string prefix = "FileList_", suffix = ".dat";
@@ -36,8 +53,7 @@ long LevelOfListName(const std::string& name) {
   return std::stol(digits);
 }
 
-void CheckListRecords(const std::string& root, ListInfo& info, std::set<std::string>& archivesSeen,
-                      Report& report) {
+void CheckListRecords(const std::string& root, ListInfo& info, ArchiveEntries& archives, Report& report) {
   const pipeline::PatchList& list = info.list;
   if (!list.endedAt.empty()) {
     report.Error(info.shown, "record '" + Printable(list.endedAt) +
@@ -50,10 +66,7 @@ void CheckListRecords(const std::string& root, ListInfo& info, std::set<std::str
     report.Error(info.shown, "lists no archive; players install nothing and stay at this level");
   }
   for (const PatchFileEntry& entry : list.entries) {
-    std::string relative = std::string(kPatchFolder) + "/" + entry.m_strName;
-    for (char& c : relative) {
-      if (c == '\\') c = '/';
-    }
+    const std::string relative = ArchiveShown(entry);
     const fs::path path = fs::path(root) / relative;
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {
@@ -65,12 +78,11 @@ void CheckListRecords(const std::string& root, ListInfo& info, std::set<std::str
       report.Error(info.shown, "lists " + Printable(relative) + " with " + std::to_string(entry.m_nSize) +
                                    " bytes; the archive has " + std::to_string(size));
     }
-    if (archivesSeen.insert(relative).second) CheckArchive(path.string(), relative, entry.m_strName, report);
+    if (!archives.count(relative)) archives[relative] = CheckArchive(path.string(), relative, entry.m_strName, report);
   }
 }
 
-std::map<unsigned, ListInfo> ReadLists(const std::string& root, std::set<std::string>& archivesSeen,
-                                       Report& report) {
+std::map<unsigned, ListInfo> ReadLists(const std::string& root, ArchiveEntries& archives, Report& report) {
   std::map<unsigned, ListInfo> lists;
   std::error_code error;
   for (const fs::directory_entry& file : fs::directory_iterator(fs::path(root) / kListFolder, error)) {
@@ -104,7 +116,7 @@ std::map<unsigned, ListInfo> ReadLists(const std::string& root, std::set<std::st
         break;
     }
     info.usable = true;
-    CheckListRecords(root, info, archivesSeen, report);
+    CheckListRecords(root, info, archives, report);
   }
   return lists;
 }
@@ -125,7 +137,7 @@ void CheckChains(const std::map<unsigned, ListInfo>& lists, float announced, Rep
     while (true) {
       const float reached = pipeline::DottedVersion(lists.at(level).list.targetVersion);
       if (!pipeline::UpdateNeeded(0.0f, reached, announced)) break;
-      const unsigned next = static_cast<unsigned>(pipeline::Hundredths(reached) & 0xFFFF);
+      const unsigned next = NextLevel(lists.at(level).list);
       auto found = lists.find(next);
       if (found == lists.end()) {
         if (gapsReported.insert(next).second) {
@@ -152,6 +164,34 @@ void CheckChains(const std::map<unsigned, ListInfo>& lists, float announced, Rep
   }
 }
 
+// An installation keeps every file and folder the archives on its way put there, since a patch
+// removes neither: an entry that needs one of them to be the other can never be installed. The
+// way from each level is walked, as installations may stand at any of them; clashes within one
+// archive are its own check's.
+void CheckFolderShapes(const std::map<unsigned, ListInfo>& lists, const ArchiveEntries& archives, Report& report) {
+  std::set<std::pair<std::string, size_t>> reported;  // archive and entry
+  for (const auto& [start, startInfo] : lists) {
+    FolderShape shape;
+    std::set<unsigned> walked;
+    for (unsigned level = start; walked.insert(level).second;) {
+      auto found = lists.find(level);
+      if (found == lists.end() || !found->second.usable) break;
+      for (const PatchFileEntry& record : found->second.list.entries) {
+        const std::string shown = ArchiveShown(record);
+        auto archive = archives.find(shown);
+        if (archive == archives.end()) continue;
+        for (size_t i = 0; i < archive->second.size(); ++i) {
+          const std::optional<FolderShape::Clash> clash = shape.Add(archive->second[i].path, shown);
+          if (clash && clash->origin != shown && reported.insert({shown, i}).second) {
+            ReportClash(*clash, archive->second[i], shown, report);
+          }
+        }
+      }
+      level = NextLevel(found->second.list);
+    }
+  }
+}
+
 void CheckFixedFile(const std::string& root, const char* name, const std::string& why, Report& report) {
   const std::string shown = std::string(kPatchFolder) + "/" + name;
   std::error_code error;
@@ -167,8 +207,9 @@ Report CheckTree(const CheckOptions& options) {
     report.Error(options.root, "is not a folder");
     return report;
   }
-  std::set<std::string> archivesSeen;
-  const std::map<unsigned, ListInfo> lists = ReadLists(options.root, archivesSeen, report);
+  ArchiveEntries archives;
+  const std::map<unsigned, ListInfo> lists = ReadLists(options.root, archives, report);
+  CheckFolderShapes(lists, archives, report);
 
   const std::array<std::string, 4> none{};
   const std::array<std::string, 4>& versions = options.versions ? *options.versions : none;

@@ -5,7 +5,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "publish/FolderShape.h"
 #include "publish/Report.h"
 
 namespace publish {
@@ -23,10 +25,22 @@ Report CheckTree(const CheckOptions& options);
 // Prints the problems and a summary; the exit code is 1 when some player's update would fail.
 int RunCheck(const CheckOptions& options, std::ostream& out);
 
+// An archive entry as the client installs it: the path it writes in the game folder, and its
+// stored name as reports show it.
+struct InstalledEntry {
+  std::string path;
+  std::string shown;
+};
+
 // Checks of the pieces, each adding to `report`.
-// One archive as the patch worker installs it; `installName` is where it is downloaded to.
-void CheckArchive(const std::string& path, const std::string& shownName, const std::string& installName,
-                  Report& report);
+// One archive as the patch worker installs it; `installName` is where it is downloaded to. Gives
+// back the entries whose names the client takes, in the order it installs them.
+std::vector<InstalledEntry> CheckArchive(const std::string& path, const std::string& shownName,
+                                         const std::string& installName, Report& report);
+// An entry of the archive `shownName` that clashes with what `clash.origin` (an archive, maybe the
+// same) put in the game folder.
+void ReportClash(const FolderShape::Clash& clash, const InstalledEntry& entry, const std::string& shownName,
+                 Report& report);
 // The music list under TarvoPatch and the music files it names under TarvoMusic.
 void CheckMusic(const std::string& root, Report& report);
 

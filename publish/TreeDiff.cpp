@@ -6,6 +6,8 @@
 #include <map>
 #include <set>
 
+#include "publish/FolderShape.h"
+
 namespace publish {
 namespace {
 
@@ -13,6 +15,7 @@ namespace fs = std::filesystem;
 
 struct Listing {
   std::set<std::string> files;
+  std::set<std::string> folders;
   std::vector<TreeProblem> refused;
 };
 
@@ -31,7 +34,9 @@ bool ListTree(const fs::path& root, Listing& listing, std::string& why) {
       listing.refused.push_back({relative, "is a link; a patch carries plain files only"});
     } else if (fs::is_regular_file(status)) {
       listing.files.insert(relative);
-    } else if (!fs::is_directory(status)) {
+    } else if (fs::is_directory(status)) {
+      listing.folders.insert(relative);
+    } else {
       listing.refused.push_back({relative, "is not a plain file"});
     }
   }
@@ -83,6 +88,26 @@ bool DiffTrees(const std::string& oldRoot, const std::string& newRoot, TreeDiff&
   }
   for (const std::string& path : oldTree.files) {
     if (!newTree.files.count(path)) diff.deleted.push_back(path);
+  }
+
+  // Installations hold the old tree's files and folders, empty ones too, and keep them: a name
+  // that changes from one to the other in the new tree can never be installed.
+  const std::string oldOrigin = "the old tree", newOrigin = "the new tree";
+  FolderShape shape;
+  for (const std::string& path : oldTree.folders) shape.Add(path + "/", oldOrigin);
+  for (const std::string& path : oldTree.files) shape.Add(path, oldOrigin);
+  for (const std::string& path : diff.changed) {
+    const std::optional<FolderShape::Clash> clash = shape.Add(path, newOrigin);
+    if (!clash) continue;
+    if (clash->kind == FolderShape::Clash::kFolderOverFile) {
+      diff.refused.push_back({path, "needs a folder where " + clash->origin + " has the file " + clash->name +
+                                        ": a patch cannot remove a file, so the client could never make the folder "
+                                        "and would fail the level (\"Unzip failed..\") on every run"});
+    } else {
+      diff.refused.push_back({path, "is a file where " + clash->origin + " has the folder " + clash->name +
+                                        ": a patch cannot remove a folder, so the file would never be installed, "
+                                        "though the client records the level"});
+    }
   }
   return true;
 }

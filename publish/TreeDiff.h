@@ -14,7 +14,9 @@ struct TreeProblem {
 struct TreeDiff {
   std::vector<std::string> changed;  // new or different in the new tree, sorted
   std::vector<std::string> deleted;  // in the old tree only, sorted
-  std::vector<TreeProblem> refused;  // links, devices, names that differ only in case
+  // links, devices, names that differ only in case, and names that are a file in one tree and a
+  // folder in the other
+  std::vector<TreeProblem> refused;
 };
 
 // Compares the trees file by file (size, then bytes). False with `why` when a tree cannot be read.

@@ -2,6 +2,11 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <zlib.h>
+
+#include <map>
+#include <memory>
+
 #include "app/PatchClientDlg.h"
 #include "install/ZipReader.h"
 #include "install_test_support.h"
@@ -115,11 +120,6 @@ TEST_F(UnpackTest, ReplacesReadOnlyTargetsAndSkipsUnwritableOnes) {
 }
 
 TEST_F(UnpackTest, BadArchivesFailAndClearThePatchList) {
-  MakeZip(m_root / "m12.zip", R"([(b'good.txt', b'good', 8, False), (b'bz.txt', b'x' * 1000, 12, False)])");
-  EXPECT_EQ(UnpackAndList(m_root / "m12.zip", 0), "good.txt\n");  // entries before it stay written
-  EXPECT_TRUE(ListCleared());
-  fs::remove("good.txt");
-
   MakeZip(m_root / "comment.zip", "[(b'c.txt', b'c', 8, False)]", "b'a comment'");
   EXPECT_EQ(UnpackAndList(m_root / "comment.zip", 0), "");
 
@@ -262,7 +262,17 @@ TEST_F(UnpackTest, EntriesThatCannotBeWrittenFailTheArchive) {
     EXPECT_EQ(Unpack(m_root / "bad.zip"), 0);
     EXPECT_EQ(Listing(Game()), "Data/\nData/file.txt\n");
     EXPECT_TRUE(ListCleared());
+    m_dlg.m_pPatchList = std::make_unique<PatchFileList>();
   }
+  // A file in the way of a later entry's folder, in any case, fails the archive before its first
+  // entry is written; a folder entry there is passed over.
+  MakeZip(m_root / "later.zip", "[(b'first.txt', b'1', 8, False), (b'data/FILE.TXT/inner.txt', b'x', 8, False)]");
+  EXPECT_EQ(Unpack(m_root / "later.zip"), 0);
+  EXPECT_EQ(Listing(Game()), "Data/\nData/file.txt\n");
+  m_dlg.m_pPatchList = std::make_unique<PatchFileList>();
+  MakeZip(m_root / "folder.zip", "[(b'Data/file.txt/', b'', 0, False), (b'first.txt', b'1', 8, False)]");
+  EXPECT_EQ(Unpack(m_root / "folder.zip"), 1);
+  EXPECT_EQ(Listing(Game()), "Data/\nData/file.txt\nfirst.txt\n");
 }
 
 TEST_F(UnpackTest, LinksInTheGameFolderAreReplacedNeverWrittenThrough) {
@@ -293,19 +303,54 @@ TEST_F(UnpackTest, LinksInTheGameFolderAreReplacedNeverWrittenThrough) {
   EXPECT_EQ(ReadText(m_root / "outside/song.qkn"), "outside");
 }
 
-// An archive whose one entry's data is named by `copies` directory records ("a00", "a01", ...).
+uint32_t Get32(const std::string& raw, size_t at) {
+  uint32_t value = 0;
+  for (int k = 3; k >= 0; --k) value = value << 8 | uint8_t(raw[at + k]);
+  return value;
+}
+void Put16(std::string& raw, size_t at, uint16_t value) {
+  raw[at] = char(value & 0xFF);
+  raw[at + 1] = char(value >> 8);
+}
+void Put32(std::string& raw, size_t at, uint32_t value) {
+  for (int k = 0; k < 4; ++k) raw[at + k] = char(value >> (8 * k));
+}
+
+// Where each entry's local header and directory record start, in directory order.
+struct Records {
+  std::vector<size_t> locals, centrals;
+};
+Records RecordsOf(const std::string& raw) {
+  Records records;
+  const size_t end = raw.size() - 22;
+  size_t pos = Get32(raw, end + 16);
+  for (uint32_t i = 0; i < (Get32(raw, end + 8) & 0xFFFF); ++i) {
+    records.centrals.push_back(pos);
+    records.locals.push_back(Get32(raw, pos + 42));
+    pos += 46 + (Get32(raw, pos + 28) & 0xFFFF) + (Get32(raw, pos + 30) & 0xFFFF) + (Get32(raw, pos + 32) & 0xFFFF);
+  }
+  return records;
+}
+
+// Why the reader refuses an archive ("" when it opens it).
+std::string RefusalOf(const fs::path& archive) {
+  std::unique_ptr<FILE, int (*)(FILE*)> stream(fopen(archive.c_str(), "rb"), fclose);
+  CZipReader reader;
+  reader.Open(stream.get());
+  return reader.RefusalReason();
+}
+#define EXPECT_REFUSED_FOR(archive, reason) \
+  EXPECT_NE(RefusalOf(archive).find(reason), std::string::npos) << RefusalOf(archive)
+
+// An archive whose one entry's data is named by `copies` directory records, each of which agrees
+// with its local header.
 std::string OneDataManyRecords(const std::string& raw, int copies) {
   auto u16 = [&](size_t at) { return size_t(uint8_t(raw[at])) | size_t(uint8_t(raw[at + 1])) << 8; };
   size_t end = raw.size() - 22;
   size_t central = u16(end + 16) | u16(end + 18) << 16;
   std::string record = raw.substr(central, end - central);
   std::string out = raw.substr(0, central);
-  for (int i = 0; i < copies; ++i) {
-    std::string copy = record;
-    copy[46 + 1] = char('0' + i / 10);
-    copy[46 + 2] = char('0' + i % 10);
-    out += copy;
-  }
+  for (int i = 0; i < copies; ++i) out += record;
   std::string tail = raw.substr(end);
   tail[8] = tail[10] = char(copies);
   uint32_t size = uint32_t(record.size() * copies);
@@ -320,19 +365,27 @@ TEST_F(UnpackTest, ArchivesThatClaimMoreThanTheyHoldWriteNothing) {
   WriteText(archive, OneDataManyRecords(ReadText(archive), 16));
   EXPECT_EQ(UnpackAndList(archive, 0), "");
   EXPECT_TRUE(ListCleared());
+  // The same with data that would stay within the bound of deflate's expansion.
+  MakeZip(archive, "[(b'a00', b'x' * 1000, 0, False)]");
+  WriteText(archive, OneDataManyRecords(ReadText(archive), 16));
+  EXPECT_EQ(UnpackAndList(archive, 0), "");
+  EXPECT_REFUSED_FOR(archive, "overlap");
 
   // A folder entry that carries data, behind an ordinary entry.
   MakeZip(archive, "[(b'first.txt', b'1', 8, False), (b'Folder/', b'x' * 100000, 8, False)]");
   EXPECT_EQ(UnpackAndList(archive, 0), "");
+  EXPECT_REFUSED_FOR(archive, "folder entry that carries data");
 
   // Declared sizes past what deflate can expand the archive to: the whole archive is refused,
   // not just the entry that turns out shorter.
   MakeZip(archive, "[(b'first.txt', b'1', 8, False), (b'big.bin', bytes(100000), 8, False)]");
   std::string raw = ReadText(archive);
   size_t second = FirstEntry(raw).central + 46 + 9;  // behind the first record ("first.txt")
-  raw[second + 24 + 3] = 0x7F;  // uncompressed size near 2 GiB
+  raw[second + 24 + 3] = 0x7F;  // uncompressed size near 2 GiB, in both headers
+  raw[Get32(raw, second + 42) + 22 + 3] = 0x7F;
   WriteText(archive, raw);
   EXPECT_EQ(UnpackAndList(archive, 0), "");
+  EXPECT_REFUSED_FOR(archive, "more data than deflate can give");
 
   // A stored entry whose data runs on into the central directory.
   MakeZip(archive, "[(b'first.txt', b'1', 0, False), (b'last.bin', b'x' * 100, 0, False)]");
@@ -342,11 +395,168 @@ TEST_F(UnpackTest, ArchivesThatClaimMoreThanTheyHoldWriteNothing) {
   for (size_t at : {second + 20, second + 24, local + 18, local + 22}) raw[at] = char(100 + 40);
   WriteText(archive, raw);
   EXPECT_EQ(UnpackAndList(archive, 0), "");
+  EXPECT_REFUSED_FOR(archive, "runs into the directory");
 
   // Sound archives near the bound still unpack.
   MakeZip(archive, "[(b'zeros.bin', bytes(8 << 20), 8, False)]");
   EXPECT_EQ(Unpack(archive), 1);
   EXPECT_EQ(fs::file_size("zeros.bin"), 8u << 20);
+}
+
+// Stored entries laid out by hand, for what no tool at hand writes: data descriptors without their
+// signature, and descriptors that are wrong or not there at all.
+enum class Descriptor { kNone, kBare, kSigned, kMissing };
+struct RawEntry {
+  std::string name, data;
+  Descriptor descriptor = Descriptor::kNone;
+};
+std::string LayOut(const std::vector<RawEntry>& entries) {
+  std::string out, directory;
+  for (const RawEntry& entry : entries) {
+    const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()), uInt(entry.data.size())));
+    const uint32_t size = uint32_t(entry.data.size());
+    const bool later = entry.descriptor != Descriptor::kNone;
+    // From "version needed" to the extra field's length, local header and directory record agree.
+    std::string common(26, '\0');
+    Put16(common, 0, 20);
+    Put16(common, 2, later ? 0x0008 : 0);
+    for (size_t at : {10, 14, 18}) Put32(common, at, at == 10 ? crc : size);
+    Put16(common, 22, uint16_t(entry.name.size()));
+    std::string local = "PK\x03\x04" + common, central = "PK\x01\x02" + std::string("\x14\0", 2) + common;
+    if (later) local.replace(14, 12, 12, '\0');
+    central += std::string(14, '\0');
+    Put32(central, 42, uint32_t(out.size()));
+    directory += central + entry.name;
+    out += local + entry.name + entry.data;
+    const std::string descriptor = "PK\x07\x08" + common.substr(10, 12);
+    if (entry.descriptor == Descriptor::kSigned) out += descriptor;
+    if (entry.descriptor == Descriptor::kBare) out += descriptor.substr(4);
+  }
+  std::string end(22, '\0');
+  Put32(end, 0, 0x06054B50);
+  Put16(end, 8, uint16_t(entries.size()));
+  Put16(end, 10, uint16_t(entries.size()));
+  Put32(end, 12, uint32_t(directory.size()));
+  Put32(end, 16, uint32_t(out.size()));
+  return out + directory + end;
+}
+
+TEST_F(UnpackTest, DataDescriptorsFromRealToolsGiveTheSameFiles) {
+  // Info-ZIP writing to a pipe (or with -fd) and bsdtar put the sizes and CRC behind the data.
+  fs::path tree = m_root / "tree";
+  std::string noise;
+  for (uint32_t i = 0, seed = 7; i < 200000; ++i) noise += char((seed = seed * 1664525u + 1013904223u) >> 24);
+  const std::map<std::string, std::string> files{{"Data/Sub/noise.bin", noise},
+                                                 {"Data/readme.txt", std::string(50000, 'r') + "end"},
+                                                 {"Data/empty.dat", ""},
+                                                 {"Zobi.exe", "game"}};
+  for (const auto& [path, bytes] : files) WriteText(tree / path, bytes);
+  fs::create_directories(tree / "Data/Empty");
+  const std::string in = "cd '" + tree.string() + "' && ";
+  ASSERT_EQ(RunShell(in + "zip -q -r - Data Zobi.exe | cat > ../pipe.zip && zip -q -r -fd ../fd.zip Data Zobi.exe && "
+                          "bsdtar --format zip -cf ../bsdtar.zip Data Zobi.exe && "
+                          "bsdtar --format zip --options zip:compression=store -cf ../bsdtar-stored.zip Data Zobi.exe"),
+            0);
+  for (const char* name : {"pipe.zip", "fd.zip", "bsdtar.zip", "bsdtar-stored.zip"}) {
+    SCOPED_TRACE(name);
+    const std::string raw = ReadText(m_root / name);
+    EXPECT_NE(raw.find("PK\x07\x08"), std::string::npos);  // the tool did write descriptors
+    fs::remove_all("Data");
+    fs::remove("Zobi.exe");
+    EXPECT_EQ(UnpackAndList(m_root / name, 1),
+              "Data/\nData/Empty/\nData/Sub/\nData/Sub/noise.bin\nData/empty.dat\nData/readme.txt\nZobi.exe\n");
+    for (const auto& [path, bytes] : files) EXPECT_TRUE(ReadText(path) == bytes) << path;
+  }
+  EXPECT_FALSE(ListCleared());
+}
+
+TEST_F(UnpackTest, DataDescriptorsMustMatchTheDirectoryAndLieBeforeTheNextRecord) {
+  const RawEntry first{"first.txt", "first"};
+  WriteText(m_root / "good.zip", LayOut({first, {"Dir/bare.txt", "bare", Descriptor::kBare},
+                                         {"signed.txt", "signed", Descriptor::kSigned}}));
+  EXPECT_EQ(UnpackAndList(m_root / "good.zip", 1), "Dir/\nDir/bare.txt\nfirst.txt\nsigned.txt\n");
+  EXPECT_EQ(ReadText("Dir/bare.txt"), "bare");
+  EXPECT_EQ(ReadText("signed.txt"), "signed");
+  fs::remove_all("Dir");
+  fs::remove("first.txt");
+  fs::remove("signed.txt");
+
+  const char* const kNoDescriptor = "no data descriptor behind its data that agrees";
+  const char* const kDisagrees = "local header that disagrees";
+  struct Case {
+    const char* what;
+    std::vector<RawEntry> entries;
+    void (*change)(std::string& raw, const Records& records);
+    const char* reason;
+  } cases[] = {
+      {"a descriptor with another CRC", {first, {"Dir/x.txt", "data", Descriptor::kSigned}, first},
+       [](std::string& raw, const Records& r) { raw[r.locals[2] - 16 + 4] ^= 1; }, kNoDescriptor},
+      {"a descriptor with another size", {first, {"Dir/x.txt", "data", Descriptor::kBare}, first},
+       [](std::string& raw, const Records& r) { raw[r.locals[2] - 12 + 8] ^= 1; }, kNoDescriptor},
+      {"no descriptor before the next header", {first, {"Dir/x.txt", "data", Descriptor::kMissing}, first},
+       [](std::string&, const Records&) {}, kNoDescriptor},
+      {"no descriptor before the directory", {first, {"Dir/x.txt", "data", Descriptor::kMissing}},
+       [](std::string&, const Records&) {}, kNoDescriptor},
+      {"a descriptor the local header does not announce", {first, {"Dir/x.txt", "data", Descriptor::kSigned}},
+       [](std::string& raw, const Records& r) { Put16(raw, r.locals[1] + 6, 0); }, kDisagrees},
+      {"local sizes that are neither 0 nor the directory's", {first, {"Dir/x.txt", "data", Descriptor::kSigned}},
+       [](std::string& raw, const Records& r) { Put32(raw, r.locals[1] + 22, 3); }, kDisagrees},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string raw = LayOut(c.entries);
+    c.change(raw, RecordsOf(raw));
+    WriteText(m_root / "bad.zip", raw);
+    EXPECT_EQ(UnpackAndList(m_root / "bad.zip", 0), "");
+    EXPECT_REFUSED_FOR(m_root / "bad.zip", c.reason);
+  }
+}
+
+TEST_F(UnpackTest, AnArchiveThatCannotBeUnpackedWholeWritesNothing) {
+  // The first entry would replace a read-only file and the second make a folder; the reader's
+  // refusal of the second must come before either.
+  WriteText("Ro.txt", "old");
+  ASSERT_TRUE(platform::SetFileAttributes("Ro.txt", platform::kFileAttributeReadOnly));
+  const fs::path source = m_root / "source";
+  WriteText(source / "Ro.txt", "new");
+  WriteText(source / "Second/second.dat", std::string(100000, 's'));
+  ASSERT_EQ(RunShell("cd '" + source.string() + "' && 7z a -tzip -mm=Deflate64 -bd -bso0 ../d64.zip Ro.txt Second/second.dat"),
+            0);
+  std::string raw = ReadText(m_root / "d64.zip");
+  ASSERT_EQ(Get32(raw, RecordsOf(raw).centrals[1] + 10) & 0xFFFF, 9u);  // 7-Zip keeps the order of names
+
+  const char* entries = R"([(b'Ro.txt', b'new', 0, False), (b'Second/second.dat', b's' * 100000, 8, False)])";
+  MakeZip(m_root / "p.zip", entries);
+  const std::string good = ReadText(m_root / "p.zip");
+  const Records records = RecordsOf(good);
+  auto changed = [&](const char* name, std::initializer_list<std::pair<size_t, uint16_t>> fields) {
+    std::string bytes = good;
+    for (auto [at, value] : fields) Put16(bytes, at, value);
+    WriteText(m_root / name, bytes);
+    return m_root / name;
+  };
+  MakeZip(m_root / "bzip2.zip", R"([(b'Ro.txt', b'new', 0, False), (b'Second/second.dat', b'x' * 1000, 12, False)])");
+  const std::pair<fs::path, const char*> archives[] = {
+      {m_root / "d64.zip", "Deflate64"},
+      {m_root / "bzip2.zip", "compression method"},
+      {changed("encrypted.zip", {{records.locals[1] + 6, 1}, {records.centrals[1] + 8, 1}}), "encrypted"},
+      {changed("crc.zip", {{records.locals[1] + 14, uint16_t(Get32(good, records.locals[1] + 14) + 1)}}),
+       "disagrees with the directory"},
+      {changed("method.zip", {{records.locals[1] + 8, 0}}), "disagrees with the directory"},
+      {changed("zip64.zip", {{records.centrals[1] + 24, 0xFFFF}, {records.centrals[1] + 26, 0xFFFF}}), "ZIP64"},
+  };
+  for (const auto& [archive, reason] : archives) {
+    SCOPED_TRACE(archive.filename().string());
+    EXPECT_REFUSED_FOR(archive, reason);
+    EXPECT_EQ(Unpack(archive), 0);
+    EXPECT_EQ(Listing(Game()), "Ro.txt\n");
+    EXPECT_EQ(ReadText("Ro.txt"), "old");
+    EXPECT_TRUE(platform::GetFileAttributes("Ro.txt") & platform::kFileAttributeReadOnly);
+    EXPECT_TRUE(ListCleared());
+    m_dlg.m_pPatchList = std::make_unique<PatchFileList>();
+  }
+  EXPECT_EQ(Unpack(m_root / "p.zip"), 1);  // the archive they were made from is sound
+  EXPECT_EQ(ReadText("Ro.txt"), "new");
 }
 
 TEST(ZipReader, AnswersForBadIndexesAndExtractsIntoBuffers) {

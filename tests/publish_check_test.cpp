@@ -35,16 +35,20 @@ class CheckTest : public PublishedWorld {
     size_t firstRecord = text.find('\n') + 1;
     WriteText(List(listName), text.insert(firstRecord, record + "\r\n"));
   }
-  // An archive written byte for byte as given, with its record added to the level 1.1 list.
-  void AddArchive(const std::string& name, const publish::StoredName& entry) {
+  // Lists the archive TarvoPatch/`name` in the level 1.1 list, installed after that level's own.
+  void ListArchive(const std::string& name) {
+    InsertRecord("FileList_110.dat",
+                 "TarvoPatch\\" + name + " " + std::to_string(fs::file_size(Remote("TarvoPatch/" + name))) + " zip 0");
+  }
+  // An archive with entries named byte for byte as given, listed as above.
+  void AddArchive(const std::string& name, const std::vector<publish::StoredName>& entries) {
     WriteText(m_dir / "entry", "entry data");
     publish::ZipWriter writer;
     std::string why;
     ASSERT_TRUE(writer.Create(Remote("TarvoPatch/" + name)));
-    ASSERT_TRUE(writer.AddFile(entry, m_dir / "entry", why)) << why;
+    for (const publish::StoredName& entry : entries) ASSERT_TRUE(writer.AddFile(entry, m_dir / "entry", why)) << why;
     ASSERT_TRUE(writer.Finish());
-    InsertRecord("FileList_110.dat",
-                 "TarvoPatch\\" + name + " " + std::to_string(fs::file_size(Remote("TarvoPatch/" + name))) + " zip 0");
+    ListArchive(name);
   }
 };
 
@@ -81,8 +85,52 @@ TEST_F(CheckTest, ACorruptedEntry) {
 }
 
 TEST_F(CheckTest, AnEntryNameTheClientRefuses) {
-  AddArchive("Escape.zip", {"Data/../../escape.dat", false});
+  AddArchive("Escape.zip", {{"Data/../../escape.dat", false}});
   ExpectOnlyError(Check(), "TarvoPatch/Escape.zip", "entry 'Data\\..\\..\\escape.dat': the client refuses the name");
+}
+
+TEST_F(CheckTest, ArchivesOfOtherToolsPassOrFailAsTheClientUnpacksThem) {
+  // bsdtar writes data descriptors, which the client takes; 7-Zip's Deflate64 it does not.
+  WriteText(m_dir / "other/Data/extra.dat", Compressible(20000, 'x'));
+  ASSERT_EQ(install_test::RunShell("cd '" + std::string(m_dir / "other") + "' && bsdtar --format zip -cf '" +
+                                   Remote("TarvoPatch/Bsdtar.zip") + "' Data && 7z a -tzip -mm=Deflate64 -bd -bso0 '" +
+                                   Remote("TarvoPatch/Deflate64.zip") + "' Data/extra.dat"),
+            0);
+  ListArchive("Bsdtar.zip");
+  EXPECT_TRUE(Check().Problems().empty());
+  ListArchive("Deflate64.zip");
+  ExpectOnlyError(Check(), "TarvoPatch/Deflate64.zip", "entry 'Data\\extra.dat' is compressed with Deflate64");
+}
+
+TEST_F(CheckTest, EntriesThatNeedAFileToBeAFolderOrAFolderAFile) {
+  // Level 1.0 installs Data/a.dat; level 1.1 installs Data/Sub/new.dat and then the archive here.
+  const char* const kFailsEveryRun = "a patch cannot remove a file, so the client fails this level";
+  const char* const kNeverInstalled = "a patch cannot remove a folder, so the file is never installed";
+  struct Case {
+    const char* what;
+    std::vector<publish::StoredName> entries;
+    std::string reason;
+  } cases[] = {
+      {"a file of an earlier level", {{"Data/a.dat/m1.dat"}},
+       "entry 'Data\\a.dat\\m1.dat' needs a folder where TarvoPatch/Patch_100_110_01.zip installs the file "
+       "Data/a.dat: " + std::string(kFailsEveryRun)},
+      {"a file of the same level", {{"Data/Sub/new.dat/m1.dat"}},
+       "needs a folder where TarvoPatch/Patch_110_120_01.zip installs the file Data/Sub/new.dat"},
+      {"a folder of the same level", {{"data/sub"}},
+       "entry 'data\\sub' is a file where TarvoPatch/Patch_110_120_01.zip makes the folder Data/Sub: " +
+           std::string(kNeverInstalled)},
+      {"a file of the same archive", {{"Maps"}, {"Maps/m1.dat"}},
+       "entry 'Maps\\m1.dat' needs a folder where an earlier entry of this archive installs the file Maps"},
+      {"a folder of the same archive", {{"Maps/m1.dat"}, {"maps"}},
+       "entry 'maps' is a file where an earlier entry of this archive makes the folder Maps"},
+  };
+  const std::string list = ReadText(List("FileList_110.dat"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteText(List("FileList_110.dat"), list);
+    AddArchive("Clash.zip", c.entries);
+    ExpectOnlyError(Check(), "TarvoPatch/Clash.zip", c.reason);
+  }
 }
 
 TEST_F(CheckTest, ARecordOfSizeZeroInTheMiddleOfAList) {

@@ -114,7 +114,16 @@ TEST_F(DataTest, TreesTheClientCouldNotInstallAreRefusedBeforeAnythingIsWritten)
       {"long name", {{"Data/" + std::string(255, 'n'), "x"}}, "is longer than the 259 bytes"},
       {"dots", {{"Data/.../x.dat", "x"}}, "is refused by the client"},
       {"archive's name", {{"patch_120_130_01.zip", "x"}}, "named like the archive Patch_120_130_01.zip"},
+      // Names that change between file and folder: installations keep what they have.
+      {"file to folder", {{"Data/a.dat/m1.dat", "x"}},
+       "Data/a.dat/m1.dat: needs a folder where the old tree has the file Data/a.dat: a patch cannot remove a file"},
+      {"folder to file", {{"data/SUB", "x"}},
+       "data/SUB: is a file where the old tree has the folder Data/Sub: a patch cannot remove a folder"},
+      {"empty folder to file", {{"Data/Empty", "x"}}, "is a file where the old tree has the folder Data/Empty"},
+      {"file and folder in case", {{"Maps", "x"}, {"maps/m1.dat", "y"}},
+       "maps/m1.dat: needs a folder where the new tree has the file Maps"},
   };
+  fs::create_directories(fs::path(Tree12()) / "Data/Empty");
   for (const Case& c : cases) {
     const fs::path tree = m_dir / ("refused-" + std::string(c.what));
     WriteTree(tree, c.tree);
