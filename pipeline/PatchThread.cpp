@@ -17,9 +17,11 @@
 #include "app/GameFolder.h"
 #include "common/Ascii.h"
 #include "common/RelativePath.h"
+#include "install/UnpackSpace.h"
 #include "app/PatchClientDlg.h"
 #include "pipeline/VersionRules.h"
 #include "platform/clock.h"
+#include "platform/disk_space.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "session/StopCodes.h"
@@ -44,12 +46,40 @@ bool IsMusicPatch(const std::string& name) {
 // The user closed the window or cancelled: the run is over and nothing more is installed.
 bool RunEnded(CPatchClientDlg& dlg) { return dlg.Loop().HasEnded() || dlg.CancelRequested(); }
 
-enum class Failure { kNone, kEnded, kFolder, kDownload, kUnpack, kMusicMove };
+enum class Failure { kNone, kEnded, kFolder, kDownload, kUnpack, kMusicMove, kNoRoom };
 
 struct Outcome {
   Failure failure = Failure::kNone;
   size_t entry = 0;  // the entry that failed
+  uint64_t missingBytes = 0;  // kNoRoom: what the disk lacks
 };
+
+// What the disk of the game folder lacks for `needed` bytes; 0 when it has room or cannot tell.
+uint64_t MissingBytes(const std::string& gameFolder, uint64_t needed) {
+  const int64_t free = platform::FreeDiskBytes(gameFolder);
+  if (free < 0 || needed <= static_cast<uint64_t>(free)) return 0;
+  return needed - static_cast<uint64_t>(free);
+}
+
+std::string NoRoomMessage(uint64_t missingBytes) {
+  constexpr uint64_t kMB = 1024 * 1024;
+  return "游戏文件夹所在的磁盘空间不足,还需要" + std::to_string((missingBytes + kMB - 1) / kMB) + " MB,因此中断执行.";
+}
+
+// At most two archives lie on disk at once: the one unpacked and the one downloaded meanwhile.
+uint64_t RoomForDownloads(const std::vector<PatchFileEntry>& entries) {
+  uint64_t largest = 0, second = 0;
+  for (const PatchFileEntry& entry : entries) {
+    const uint64_t size = entry.m_nSize > 0 ? DiskBlocksOf(static_cast<uint64_t>(entry.m_nSize)) : 0;
+    if (size > largest) {
+      second = largest;
+      largest = size;
+    } else if (size > second) {
+      second = size;
+    }
+  }
+  return largest + second;
+}
 
 // What the downloading and the unpacking thread hand each other. The download of archive N+1
 // runs while archive N is unpacked, never further ahead, so at most two archives lie on disk.
@@ -93,9 +123,9 @@ class Handoff {
     m_applied = index + 1;
     m_changed.notify_all();
   }
-  void Fail(Failure failure, size_t index) {
+  void Fail(Failure failure, size_t index, uint64_t missingBytes = 0) {
     std::lock_guard<std::mutex> hold(m_lock);
-    m_failure = Outcome{failure, index};
+    m_failure = Outcome{failure, index, missingBytes};
     m_unpackFailed = true;
     m_changed.notify_all();
   }
@@ -143,6 +173,18 @@ void UnpackArchives(CPatchClientDlg& dlg, const std::vector<PatchFileEntry>& ent
                     Handoff& handoff) {
   while (std::optional<size_t> index = handoff.Take()) {
     const std::string& name = entries[*index].m_strName;
+    // The archive's files, and the next archive, which may be arriving meanwhile, must fit
+    // before the first file is written: a disk that fills up halfway leaves a level half done.
+    const size_t next = *index + 1;
+    const uint64_t arriving =
+        next < entries.size() && entries[next].m_nSize > 0 ? DiskBlocksOf(static_cast<uint64_t>(entries[next].m_nSize)) : 0;
+    if (std::optional<uint64_t> needed = UnpackSpaceNeeded(name.c_str())) {
+      if (uint64_t missing = MissingBytes(gameFolder, *needed + arriving)) {
+        platform::DeleteFile(name);
+        handoff.Fail(Failure::kNoRoom, *index, missing);
+        return;
+      }
+    }
     if (!dlg.UnpackFile(name.c_str())) {
       platform::DeleteFile(name);
       handoff.Fail(Failure::kUnpack, *index);
@@ -224,7 +266,9 @@ unsigned PatchThread(void* pParam) {
   }
 
   dlg.m_nDoneBytes = 0;
-  const Outcome outcome = DownloadWhileUnpacking(dlg, *connection, entries, gameFolder);
+  const uint64_t missingForDownloads = MissingBytes(gameFolder, RoomForDownloads(entries));
+  const Outcome outcome = missingForDownloads ? Outcome{Failure::kNoRoom, 0, missingForDownloads}
+                                              : DownloadWhileUnpacking(dlg, *connection, entries, gameFolder);
   connection.reset();
   switch (outcome.failure) {
     case Failure::kNone:
@@ -246,6 +290,11 @@ unsigned PatchThread(void* pParam) {
       return kPatchFailed;
     case Failure::kMusicMove:
       dlg.ReportStop(STOP_CLIENT);
+      return kPatchFailed;
+    case Failure::kNoRoom:
+      dlg.ClearPatchList();
+      dlg.MessageBox(NoRoomMessage(outcome.missingBytes), MB_OK | MB_ICONSTOP);
+      dlg.ReportStop(STOP_SILENT);
       return kPatchFailed;
   }
 
