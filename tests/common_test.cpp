@@ -1,4 +1,4 @@
-// The helpers every folder shares: the rule for names from outside, byte order and ASCII case.
+// The helpers every folder shares: the rule for names from outside, byte order, ASCII case and web addresses.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +6,7 @@
 #include "common/Ascii.h"
 #include "common/Bytes.h"
 #include "common/RelativePath.h"
+#include "common/WebAddress.h"
 
 namespace {
 
@@ -114,4 +115,12 @@ TEST(Ascii, CaseOfAsciiLettersOnly) {
   EXPECT_FALSE(AsciiEqualNoCase("[", "{"));  // 0x5B and 0x7B differ by the case bit but are not letters
   EXPECT_EQ(AsciiLower("\xC4\xE3" "ABC"), "\xC4\xE3" "abc");
   EXPECT_FALSE(AsciiEqualNoCase("\xC4", "\xE4"));  // bytes above ASCII keep their value
+}
+
+TEST(WebAddress, OnlyHttpAndHttps) {
+  EXPECT_TRUE(IsWebAddress("http://www.tarvo.com/gameweb/notice.php"));
+  EXPECT_TRUE(IsWebAddress("HTTPS://127.0.0.1:8080/"));
+  for (const char* other : {"file:///root/notes.txt", "about:blank", "data:text/html,x", "javascript:alert(1)",
+                            "ftp://127.0.0.1/", "httpx://a/", "http", "", " http://a/", "tarvo:http://a/"})
+    EXPECT_FALSE(IsWebAddress(other)) << other;
 }

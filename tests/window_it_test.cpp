@@ -1,8 +1,8 @@
 // The client's window on a private X server, against the real binary and the project's patch and
 // FTP servers: its title, size and picture, the Start button's frames through a patch, clicks on a
-// locked and an unlocked Start, Cancel, a stop code's message box, the notice page, the choice
-// between the window and the console, the About box, the icon and the redraw after minimising, the
-// hand cursor and the tooltips. Screenshots of each state go to the build folder.
+// locked and an unlocked Start, Cancel, a stop code's message box, the notice page and what a hostile
+// one cannot do, the choice between the window and the console, the About box, the icon and the
+// redraw after minimising, the hand cursor and the tooltips. Screenshots of each state go to the build folder.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -39,10 +40,15 @@ const char* const kBoxTitle = "TarvoPatchClient";
 const char* const kDataPatchDue = "1.0,1.0,1.2.3,1.0";
 const char* const kAllCurrent = "1.0,1.0,1.0,1.0";
 
-// Serves one HTML page whose background is magenta, and counts the requests for each path.
+const char* const kMagentaPage = "<html><body style=\"background:#ff00ff\">notice</body></html>";
+
+// Serves the notice page (by default one whose background is magenta) at every path but two kinds,
+// and counts the requests for each path: under /dl/ the files a hostile page would have saved, as
+// attachments (notes.txt as plain text, which the view could show, dropped.desktop as a type it
+// cannot); under /report/ nothing, for the page's beacons.
 class NoticeServer {
  public:
-  NoticeServer() {
+  explicit NoticeServer(std::string page = kMagentaPage) : m_page(std::move(page)) {
     m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -58,12 +64,24 @@ class NoticeServer {
     m_thread.join();
     close(m_listen);
   }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/gameweb/notice.php"; }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+  std::string Url() const { return Base() + "/gameweb/notice.php"; }
   int Requests(const std::string& path) {
     std::lock_guard<std::mutex> lock(m_mutex);
     int n = 0;
     for (const std::string& p : m_paths) n += p == path;
     return n;
+  }
+  bool SawAll(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths)
+      if (Requests(path) == 0) return false;
+    return true;
+  }
+  std::string Log() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::string log;
+    for (const std::string& p : m_paths) log += p + "\n";
+    return log;
   }
 
  private:
@@ -83,18 +101,29 @@ class NoticeServer {
         request.append(buffer, size_t(got));
       }
       size_t start = request.find(' '), end = request.find(' ', start + 1);
+      std::string path;
       if (start != std::string::npos && end != std::string::npos) {
+        path = request.substr(start + 1, end - start - 1);
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_paths.push_back(request.substr(start + 1, end - start - 1));
+        m_paths.push_back(path);
       }
-      const std::string body = "<html><body style=\"background:#ff00ff\">notice</body></html>";
-      const std::string reply = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+      std::string status = "200 OK", headers = "Content-Type: text/html\r\n", body = m_page;
+      if (path.starts_with("/report/")) {
+        status = "204 No Content", headers.clear(), body.clear();
+      } else if (path.starts_with("/dl/")) {
+        const std::string name = path.substr(4);
+        headers = std::string("Content-Type: ") + (name.ends_with(".txt") ? "text/plain" : "application/x-desktop") +
+                  "\r\nContent-Disposition: attachment; filename=\"" + name + "\"\r\n";
+        body = "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=true\n";
+      }
+      const std::string reply = "HTTP/1.0 " + status + "\r\n" + headers + "Content-Length: " +
                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
       ssize_t sent = write(client, reply.data(), reply.size());
       (void)sent;
       close(client);
     }
   }
+  const std::string m_page;
   int m_listen = -1;
   int m_port = 0;
   std::atomic<bool> m_stop{false};
@@ -126,13 +155,14 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(e2e::MakeWorld(m_world, serverVersions, "1.0,1.0,1.0,1.0"));
   }
   // The client with the window on the test's display (TARVO_UI left to its default).
-  void StartClient(ClientProcess& client, int patchPort, int ftpPort, const std::string& noticeUrl) {
-    ASSERT_TRUE(client.Start({"1", "127.0.0.1", std::to_string(patchPort)},
-                             {{"TARVO_REGISTRY", m_registry},
-                              {"TARVO_FTP_PORT", std::to_string(ftpPort)},
-                              {"TARVO_NOTICE_URL", noticeUrl},
-                              {"TARVO_UI", ""},
-                              {"DISPLAY", s_x->Display()}}));
+  void StartClient(ClientProcess& client, int patchPort, int ftpPort, const std::string& noticeUrl,
+                   std::map<std::string, std::string> env = {}) {
+    env.insert({{"TARVO_REGISTRY", m_registry},
+                {"TARVO_FTP_PORT", std::to_string(ftpPort)},
+                {"TARVO_NOTICE_URL", noticeUrl},
+                {"TARVO_UI", ""},
+                {"DISPLAY", s_x->Display()}});
+    ASSERT_TRUE(client.Start({"1", "127.0.0.1", std::to_string(patchPort)}, env));
   }
   // Waits for the main window; checks its title, size and place on the screen.
   XServer::Rect WaitForMainWindow(ClientProcess& client) {
@@ -396,6 +426,160 @@ TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
 }
+
+// A hostile notice page: what it tries, the requests it makes once it has tried, and the requests
+// that only an action the view must refuse would make.
+struct HostilePage {
+  const char* name;
+  std::string html;  // "{local}" stands for the file:// address of a page on the player's disk
+  std::vector<std::string> made;
+  std::vector<std::string> refused;
+  bool clicked = false;      // the player clicks in the page once it has asked for /report/ready
+  bool startsLocal = false;  // the notice address itself is the page on the disk
+};
+
+void PrintTo(const HostilePage& page, std::ostream* out) { *out << page.name; }
+
+const char* const kReady = "<body onload=\"fetch('/report/ready')\">";
+
+const HostilePage kHostilePages[] = {
+    {"DownloadsInHiddenFrames",
+     "<iframe style='display:none' src='/dl/dropped.desktop'></iframe><iframe hidden src='/dl/notes.txt'></iframe>",
+     {"/dl/dropped.desktop", "/dl/notes.txt"}, {}},
+    {"DownloadByScript", "<script>location.href = '/dl/notes.txt';</script>", {"/dl/notes.txt"}, {}},
+    {"DownloadLinkAndNewWindowByScript",
+     "<a id=link download href='/dl/dropped.desktop'>x</a><script>document.getElementById('link').click();"
+     "window.open('/report/new-window');</script>",
+     {"/dl/dropped.desktop"}, {"/report/new-window"}},
+    {"DownloadLinkClicked", std::string(kReady) + "<a href='/dl/notes.txt' style='position:fixed;inset:0'>notes</a>",
+     {"/dl/notes.txt"}, {}, true},
+    {"NewWindowLinkClicked",
+     std::string(kReady) + "<a href='/report/new-window' target=_blank style='position:fixed;inset:0'>more</a>", {},
+     {"/report/new-window"}, true},
+    {"Print", "<script>window.print(); fetch('/report/printed');</script>", {"/report/printed"}, {}},
+    {"Permissions",
+     "<script>function report(what, granted) { fetch('/report/' + what + (granted ? '-granted' : '-refused')); }"
+     "if (window.Notification) Notification.requestPermission().then(p => report('notification', p == 'granted'));"
+     "else report('notification', false);"
+     "if (navigator.geolocation) navigator.geolocation.getCurrentPosition(() => report('location', true),"
+     " () => report('location', false)); else report('location', false);"
+     "if (navigator.mediaDevices) navigator.mediaDevices.getUserMedia({video: true, audio: true})"
+     ".then(() => report('camera', true), () => report('camera', false)); else report('camera', false);</script>",
+     {"/report/notification-refused", "/report/location-refused", "/report/camera-refused"},
+     {"/report/notification-granted", "/report/location-granted", "/report/camera-granted"}},
+    {"FileChooser", std::string(kReady) + "<input type=file style='position:fixed;inset:0;width:100%;height:100%'>", {},
+     {}, true},
+    {"NavigationToAFile",
+     "<script>location.href = '{local}'; setTimeout(() => fetch('/report/still-here'), 500);</script>",
+     {"/report/still-here"}, {"/report/local-page"}},
+    {"FileAddressToStartWith", "", {}, {"/report/local-page"}, false, true},
+};
+
+// Every entry below `root`: a folder as its name with '/', a link as its target, a file as its bytes.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const std::string name = fs::relative(entry.path(), root).generic_string();
+    if (entry.is_symlink())
+      entries[name] = "-> " + fs::read_symlink(entry.path()).string();
+    else if (entry.is_directory())
+      entries[name + "/"] = "";
+    else
+      entries[name] = ReadTextFile(entry.path());
+  }
+  return entries;
+}
+
+// One line for each entry that came, went or changed between two snapshots.
+std::string Changes(const std::map<std::string, std::string>& before, const std::map<std::string, std::string>& after) {
+  std::string changes;
+  for (const auto& [name, bytes] : after) {
+    auto was = before.find(name);
+    if (was == before.end())
+      changes += "new: " + name + "\n";
+    else if (was->second != bytes)
+      changes += "changed: " + name + "\n";
+  }
+  for (const auto& [name, bytes] : before)
+    if (!after.count(name)) changes += "gone: " + name + "\n";
+  return changes;
+}
+
+class HostileNoticeTest : public WindowTest, public ::testing::WithParamInterface<HostilePage> {};
+
+// Whatever the page tries, nothing lands in the player's home (where downloads would go), no
+// second window opens, nothing is loaded from the disk, and Start still starts the game.
+TEST_P(HostileNoticeTest, ThePageWritesNothingAndOpensNothing) {
+  const HostilePage& hostile = GetParam();
+  const std::string home = m_dir / "home";
+  // (A home as a player has it: the client keeps its lock under .cache when it has nowhere better.)
+  fs::create_directories(home + "/.config");
+  fs::create_directories(home + "/.cache");
+  WriteTextFile(home + "/notes.txt", "the player's own notes\n");
+  WriteTextFile(home + "/.config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME\"\n");
+  const auto before = Snapshot(home);
+  // The view's cache and data folders are its own business, kept apart from the home folder.
+  const std::string state = m_dir / "state";
+  fs::create_directories(state);
+
+  MakeWorld(kAllCurrent);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent));
+  // The page on the disk would show itself by asking the notice server for its picture.
+  const std::string local = m_dir / "local.html";
+  NoticeServer notice([&] {
+    std::string html = "<html><body>" + hostile.html + "</body></html>";
+    const size_t at = html.find("{local}");
+    return at == std::string::npos ? html : html.replace(at, 7, "file://" + local);
+  }());
+  WriteTextFile(local, "<html><body style='background:#ff00ff'><img src='" + notice.Base() +
+                           "/report/local-page'></body></html>");
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port(), hostile.startsLocal ? "file://" + local : notice.Url(),
+              {{"HOME", home}, {"XDG_CACHE_HOME", state + "/cache"}, {"XDG_DATA_HOME", state + "/data"}});
+  XServer::Rect window = WaitForMainWindow(client);
+  const unsigned long main = s_x->WindowsTitled(kTitle).front();
+  auto otherWindows = [&] {
+    std::vector<unsigned long> others;
+    for (unsigned long w : s_x->TopLevels())
+      if (w != main) others.push_back(w);
+    return others;
+  };
+  auto refusedSeen = [&] {
+    for (const std::string& path : hostile.refused)
+      if (notice.Requests(path)) return true;
+    return false;
+  };
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  if (hostile.clicked) {
+    ASSERT_TRUE(WaitUntil([&] { return notice.Requests("/report/ready") > 0; }, kWaitMs)) << notice.Log();
+    const RECT page = ControlRect(1000);
+    s_x->Xdotool("mousemove --sync " + std::to_string(window.x + (page.left + page.right) / 2) + " " +
+                 std::to_string(window.y + (page.top + page.bottom) / 2) + " click 1");
+  }
+  // The page has had its chance once it made its requests; what it set going then gets a moment to
+  // land (that moment ends early when something does).
+  EXPECT_TRUE(WaitUntil([&] { return notice.SawAll(hostile.made) || !otherWindows().empty(); }, kWaitMs))
+      << notice.Log();
+  WaitUntil([&] { return Snapshot(home) != before || !otherWindows().empty() || refusedSeen(); }, 2000);
+  Shot(s_x->Grab(XServer::Rect{0, 0, s_x->Screen().width, s_x->Screen().height}),
+       std::string("window_hostile_notice_") + hostile.name);
+
+  EXPECT_EQ(Changes(before, Snapshot(home)), "");
+  // Nor in the view's own folders: what the server sent as attachments is on the disk nowhere.
+  for (const auto& [name, bytes] : Snapshot(state))
+    EXPECT_EQ(bytes.find("Exec=true"), std::string::npos) << name;
+  EXPECT_EQ(otherWindows().size(), 0u);
+  EXPECT_FALSE(refusedSeen()) << notice.Log();
+  // The window still takes the player's input.
+  PointAt(window, IDC_START);
+  s_x->Xdotool("click 1");
+  EXPECT_EQ(client.Wait(10000), 0);
+  EXPECT_TRUE(WaitUntil([&] { return fs::exists(m_world + "/game/zobi_args.txt"); }, 5000));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, HostileNoticeTest, ::testing::ValuesIn(kHostilePages),
+                         [](const ::testing::TestParamInfo<HostilePage>& info) { return info.param.name; });
 
 TEST_F(WindowTest, TheFrontEndIsTheWindowUnderADisplayAndTheConsoleOtherwise) {
   {  // A display that cannot be opened: one line saying so, then the console.

@@ -233,6 +233,11 @@ std::vector<unsigned long> XServer::PopUps() const {
   return MappedTopLevels(Dpy(m_x), [](Window, const XWindowAttributes& a) { return a.override_redirect != 0; });
 }
 
+std::vector<unsigned long> XServer::TopLevels() const {
+  if (!m_x) return {};
+  return MappedTopLevels(Dpy(m_x), [](Window, const XWindowAttributes& a) { return a.override_redirect == 0; });
+}
+
 std::string XServer::WindowType(unsigned long window) const {
   std::string name;
   if (!m_x) return name;

@@ -43,6 +43,8 @@ class XServer {
 
   // Mapped override-redirect windows at the top of the window tree: pop-up menus and tooltips.
   std::vector<unsigned long> PopUps() const;
+  // Every other mapped top-level window, whatever its title: main windows and dialogs.
+  std::vector<unsigned long> TopLevels() const;
   // The name of the window's _NET_WM_WINDOW_TYPE (e.g. "_NET_WM_WINDOW_TYPE_TOOLTIP"); empty when unset.
   std::string WindowType(unsigned long window) const;
   bool IsMapped(unsigned long window) const;  // mapped and viewable

@@ -4,15 +4,17 @@
 #include <ole2.h>
 #include <oleauto.h>
 
+#include "common/WebAddress.h"
 #include "platform/wide_win32.h"
+#include "ui/win32/NoticeRefusals.h"
 #include "ui/win32/resource.h"
 
 namespace win32ui {
 
 // The container: a client site that also is the in-place site and its frame. The browser asks it
 // for its window and rectangle; everything a full document host would offer (menus, toolbars,
-// accelerators) is declined.
-class NoticeSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+// accelerators) is declined, and what the page may ask of its host is refused (NoticeRefusals).
+class NoticeSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public NoticeRefusals {
  public:
   explicit NoticeSite(HWND host) : m_hHost(host) {}
 
@@ -20,11 +22,15 @@ class NoticeSite : public IOleClientSite, public IOleInPlaceSite, public IOleInP
     if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                                 reinterpret_cast<void**>(&m_pObject))))
       return false;
-    if (FAILED(m_pObject->SetClientSite(this))) return false;
+    if (FAILED(m_pObject->SetClientSite(static_cast<IOleClientSite*>(this)))) return false;
+    if (FAILED(m_pObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&m_pBrowser)))) return false;
+    // A browser whose navigations cannot be watched is not given a page.
+    Restrict(m_pBrowser);
+    if (!Listen(m_pBrowser)) return false;
     RECT rect;
     GetClientRect(m_hHost, &rect);
-    if (FAILED(m_pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, m_hHost, &rect))) return false;
-    return SUCCEEDED(m_pObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&m_pBrowser)));
+    return SUCCEEDED(
+        m_pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(this), 0, m_hHost, &rect));
   }
 
   bool Navigate(const std::wstring& url) {
@@ -39,6 +45,7 @@ class NoticeSite : public IOleClientSite, public IOleInPlaceSite, public IOleInP
   }
 
   void Close() {
+    StopListening();
     if (m_pBrowser) {
       m_pBrowser->Release();
       m_pBrowser = nullptr;
@@ -54,7 +61,9 @@ class NoticeSite : public IOleClientSite, public IOleInPlaceSite, public IOleInP
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
+    if (Provides(riid, out)) {
+      // (one of the refusals' interfaces)
+    } else if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
       *out = static_cast<IOleClientSite*>(this);
     } else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite) {
       *out = static_cast<IOleInPlaceSite*>(this);
@@ -127,6 +136,7 @@ class NoticeSite : public IOleClientSite, public IOleInPlaceSite, public IOleInP
   STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
   STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
   STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+  using NoticeRefusals::TranslateAccelerator;
 
  private:
   virtual ~NoticeSite() = default;
@@ -161,6 +171,8 @@ WebNotice::~WebNotice() { Close(); }
 bool WebNotice::Navigate(HWND host, const std::string& url) {
   if (m_bStarted || url.empty() || !host) return false;
   m_bStarted = true;
+  // Only a web address is opened; anything else leaves the notice area showing the picture.
+  if (!IsWebAddress(url)) return false;
   m_pSite = new NoticeSite(host);
   if (m_pSite->Create() && m_pSite->Navigate(platform::WideFromUtf8(url))) return true;
   Close();

@@ -6,12 +6,12 @@
 #include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/time.h>
-#include <wx/webview.h>
 
 #include "app/DialogLayout.h"
 #include "app/PatchClientDlg.h"
 #include "res/Resources.h"
 #include "skin/RepaintPacer.h"
+#include "ui/wx/NoticeView.h"
 #include "ui/wx/SkinButtonWindow.h"
 #include "ui/wx/WxPictures.h"
 
@@ -119,13 +119,7 @@ void MainWindow::CreateNotice(const std::string& url) {
   // leaves everything else as it is.
   if (m_bNoticeStarted || url.empty()) return;
   m_bNoticeStarted = true;
-  if (!wxWebView::IsBackendAvailable(wxWebViewBackendDefault)) return;
-  const wxRect rect = ToWx(ControlRect(CViewModel::kNoticeId));
-  m_notice = wxWebView::New(m_canvas, wxID_ANY, wxString::FromUTF8(url), rect.GetPosition(), rect.GetSize());
-  if (!m_notice) return;
-  // Links that ask for a new window stay unopened: the client shows one window only.
-  m_notice->Bind(wxEVT_WEBVIEW_NEWWINDOW, [](wxWebViewEvent&) {});
-  m_notice->EnableContextMenu(false);
+  m_notice = CreateNoticeView(m_canvas, ToWx(ControlRect(CViewModel::kNoticeId)), url);
 }
 
 void MainWindow::PaintCanvas() {
