@@ -75,8 +75,12 @@ LRESULT CPatchClientDlg::WindowProc(uint32_t message, WPARAM wParam, LPARAM lPar
     case WM_COMMAND: {
       int id = static_cast<int>(wParam & 0xFFFF);
       if (id >= 1014 && id <= 1016) {
-        // A locked button cannot be pressed.
-        if (m_view.IsStartEnabled()) OnStartGame(id);
+        // A locked button cannot be pressed, and only the first press counts: every way Start
+        // ends, ends the run, and a double click must not start the game twice.
+        if (m_view.IsStartEnabled() && !m_bStartTaken) {
+          m_bStartTaken = true;
+          OnStartGame(id);
+        }
       } else if (id == IDCANCEL) {
         OnCancel();
       }

@@ -167,6 +167,7 @@ class CPatchClientDlg {
   int m_nConnectAttempts = 0;
   bool m_bServerAnswered = false;
   bool m_bSessionDone = false;
+  bool m_bStartTaken = false;  // Start was pressed once (user-interface thread only)
   std::string m_strServerVersion1, m_strServerVersion2, m_strServerVersion3, m_strServerVersion4;
   std::string m_strGameArg;
   std::string m_strFtpRoot;
