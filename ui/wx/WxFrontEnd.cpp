@@ -12,7 +12,7 @@
 #include "app/PatchClientDlg.h"
 #include "platform/console.h"
 #include "platform/process.h"
-#include "ui/WindowFrontEnd.h"
+#include "ui/module/WindowEntry.h"
 #include "ui/wx/MainWindow.h"
 
 namespace {
@@ -116,15 +116,8 @@ void WxFrontEnd::Detach() {
   });
 }
 
-bool WindowByDefault() {
-  auto isSet = [](const char* name) {
-    wxString value;
-    return wxGetEnv(name, &value) && !value.empty();
-  };
-  return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
-}
-
-bool RunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& runClient, std::string& whyNot) {
+extern "C" bool TarvoRunClientInWindow(int, char** argv, const std::function<void(IFrontEnd&)>& runClient,
+                                       std::string& whyNot) {
   PrepareToolkitEnvironment();
   static char* toolkitArgv[] = {argv[0], nullptr};
   int toolkitArgc = 1;
