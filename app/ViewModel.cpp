@@ -20,11 +20,14 @@ void CViewModel::Changed(int id) {
 }
 
 void CViewModel::SetLabel(int id, const std::string& text) {
+  Listener listener;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_labels[id] = text;
+    ++m_changes;
+    listener = m_listener;
   }
-  Changed(id);
+  if (listener) listener(id);
 }
 
 std::string CViewModel::GetLabel(int id) const {
@@ -34,12 +37,15 @@ std::string CViewModel::GetLabel(int id) const {
 }
 
 void CViewModel::SetBarPos(int id, int pos) {
+  Listener listener;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     Bar& bar = m_bars[id];
     bar.pos = std::clamp(pos, bar.low, std::max(bar.low, bar.high));
+    ++m_changes;
+    listener = m_listener;
   }
-  Changed(id);
+  if (listener) listener(id);
 }
 
 int CViewModel::GetBarPos(int id) const {

@@ -19,7 +19,7 @@ start_ftp_server 0
 echo "launcher of $mib MiB over loopback"
 
 # Runs the command given and prints its wall time in seconds and its peak memory in KiB.
-measure() { /usr/bin/time -f '%e %M' -o "$work/time.out" "$@" < /dev/null > "$work/client.out" 2>&1; cat "$work/time.out"; }
+measure() { /usr/bin/time -f '%e %M %U %S' -o "$work/time.out" "$@" < /dev/null > "$work/client.out" 2>&1; cat "$work/time.out"; }
 
 run_client() {
   reset_world
@@ -37,13 +37,13 @@ run_curl() {
 ratios=()
 peaks=()
 for i in $(seq "$runs"); do
-  if [ $((i % 2)) = 1 ]; then read -r ct cm < <(run_client); read -r ut um < <(run_curl)
-  else read -r ut um < <(run_curl); read -r ct cm < <(run_client); fi
+  if [ $((i % 2)) = 1 ]; then read -r ct cm cu cs < <(run_client); read -r ut um uu us < <(run_curl)
+  else read -r ut um uu us < <(run_curl); read -r ct cm cu cs < <(run_client); fi
   r=$(awk "BEGIN { print $ct / $ut }")
   ratios+=("$r")
   peaks+=("$cm")
-  printf 'run %d: client %.2f s, %.1f MiB; curl %.2f s, %.1f MiB; ratio %.3f\n' "$i" "$ct" \
-    "$(awk "BEGIN { print $cm / 1024 }")" "$ut" "$(awk "BEGIN { print $um / 1024 }")" "$r"
+  printf "run %d: client %.2f s (cpu %.2f), %.1f MiB; curl %.2f s (cpu %.2f), %.1f MiB; ratio %.3f\n" "$i" "$ct" "$(awk "BEGIN { print $cu + $cs }")" \
+    "$(awk "BEGIN { print $cm / 1024 }")" "$ut" "$(awk "BEGIN { print $uu + $us }")" "$(awk "BEGIN { print $um / 1024 }")" "$r"
 done
 printf 'median ratio client/curl: %.3f\n' "$(median "${ratios[@]}")"
 printf 'median peak memory of the client: %.1f MiB\n' "$(awk "BEGIN { print $(median "${peaks[@]}") / 1024 }")"
