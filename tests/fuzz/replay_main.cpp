@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   for (const fs::path& path : inputs) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::fprintf(stderr, "%s\n", path.filename().c_str());
+    std::fprintf(stderr, "%s\n", path.filename().string().c_str());
     // Exactly the input's bytes on the heap, so a read past their end is caught as under libFuzzer.
     LLVMFuzzerTestOneInput(bytes.empty() ? nullptr : bytes.data(), bytes.size());
   }
