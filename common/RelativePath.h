@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 #include <string_view>
+#include <vector>
 
 // True when `path` ('\' and '/' both separate) names something inside the current folder on every
 // system the client runs on: no NUL, no root, UNC or "\\?\" prefix (a leading separator), no drive
@@ -13,6 +14,10 @@
 // printer or port in every folder. Empty components ("a//b") stay in place; the empty path names the folder itself. Length is
 // bounded where the bytes are read, before any decoding.
 bool IsContainedRelativePath(std::string_view path);
+
+// The names along `path` ('\\' and '/' both separate) as the file system walks them: without empty
+// and "." components, each ".." taking back the name in front of it (never climbing above the start).
+std::vector<std::string_view> PathComponents(std::string_view path);
 
 // The name under which the file system finds a contained relative path: both separators, empty and
 // "." components, ".." taking back the name in front, trailing dots and blanks (Windows drops them)

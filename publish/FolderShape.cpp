@@ -2,23 +2,13 @@
 
 #include <vector>
 
+#include "common/RelativePath.h"
 #include "publish/TreeDiff.h"
 
 namespace publish {
 
 std::optional<FolderShape::Clash> FolderShape::Add(std::string_view path, const std::string& origin) {
-  std::vector<std::string_view> components;
-  for (size_t start = 0; start <= path.size();) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view component = path.substr(start, end - start);
-    if (component == "..") {
-      if (!components.empty()) components.pop_back();
-    } else if (!component.empty() && component != ".") {
-      components.push_back(component);
-    }
-    start = end + 1;
-  }
+  const std::vector<std::string_view> components = PathComponents(path);
   const bool isFolder = !path.empty() && (path.back() == '/' || path.back() == '\\');
   std::vector<std::pair<std::string, bool>> names;  // each name on the way, and whether a folder
   std::string name;
