@@ -427,6 +427,40 @@ TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {
   EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
 }
 
+// On a slow start the dialog's whole set-up (the picture, the buttons, the notice address) happens
+// while the window is still being built, after its first look at the view: the window shows all of
+// it all the same, and asks for the page once.
+TEST_F(WindowTest, WhatTheDialogSetsUpWhileTheWindowIsBuiltIsShown) {
+  MakeWorld(kAllCurrent);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent));
+  NoticeServer notice;
+  ClientProcess client;
+  const char* asan = getenv("ASAN_OPTIONS");
+  // (The slowing library comes ahead of a sanitizer's runtime.)
+  StartClient(client, server.Port(), ftp.Port(), notice.Url(),
+              {{"LD_PRELOAD", TARVO_SLOW_START_PRELOAD},
+               {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}});
+  XServer::Rect window = WaitForMainWindow(client);
+  const RECT page = ControlRect(1000);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        XServer::Image image = Grab(window);
+        return image.width == kClientWidth && image.At(page.left + 100, page.top + 150) == 0xFF00FF;
+      },
+      kWaitMs))
+      << "requests: " << notice.Log();
+  EXPECT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  XServer::Image image = Grab(window);
+  Shot(image, "window_slow_start");
+  EXPECT_EQ(PictureMismatches(image), 0);
+  EXPECT_TRUE(ShowsFrame(image, IDCANCEL, 1));
+  EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
+  PointAt(window, IDCANCEL);
+  s_x->Xdotool("click 1");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
 // A hostile notice page: what it tries, the requests it makes once it has tried, and the requests
 // that only an action the view must refuse would make.
 struct HostilePage {

@@ -56,9 +56,10 @@ MainWindow::MainWindow(CPatchClientDlg& dlg, Commands commands)
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { ShowAbout(); }, kAboutCommand);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ApplyChanges(m_pacer.Take(NowMs())); });
 
-  ApplyChanges(kPartAll);
   Centre(wxBOTH);
 }
+
+void MainWindow::ShowWholeView() { ApplyChanges(kPartAll); }
 
 void MainWindow::ViewChanged(int controlId) {
   // The worker never waits for the window: it marks what changed, and only the first change after

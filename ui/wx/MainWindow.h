@@ -24,6 +24,9 @@ class MainWindow : public wxFrame {
   };
   MainWindow(CPatchClientDlg& dlg, Commands commands);
 
+  // Shows the whole view model as it is now. The front end calls it once the window listens:
+  // whatever changed while the window was built is then either read here or reported after.
+  void ShowWholeView();
   // The view model changed (any thread): the window repaints at most about 30 times a second.
   void ViewChanged(int controlId);
 
