@@ -184,6 +184,10 @@ void MainWindow::OnCharHook(wxKeyEvent& event) {
       ShowAbout();
       return;
     case WXK_ESCAPE:
+    // Enter ends the client as Cancel does, as in the Windows window, whose buttons never take it:
+    // the focused Start must not start the game with it.
+    case WXK_RETURN:
+    case WXK_NUMPAD_ENTER:
       m_commands.cancel();
       return;
     default:

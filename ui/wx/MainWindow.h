@@ -20,7 +20,7 @@ class MainWindow : public wxFrame {
  public:
   struct Commands {
     std::function<void()> start;   // Start was clicked or activated while unlocked
-    std::function<void()> cancel;  // Cancel, Escape or the window's close button
+    std::function<void()> cancel;  // Cancel, Escape, Enter or the window's close button
   };
   MainWindow(CPatchClientDlg& dlg, Commands commands);
 
