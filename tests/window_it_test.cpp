@@ -27,6 +27,7 @@
 #include "support/ClientProcess.h"
 #include "support/FtpServer.h"
 #include "support/PatchServer.h"
+#include "support/SlowNameServer.h"
 #include "support/WindowPixels.h"
 #include "support/XServer.h"
 
@@ -484,6 +485,32 @@ TEST_F(WindowTest, EnterEndsTheClientAsCancelDoesAndStartsNoGame) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(fs::exists(m_world + "/game/zobi_args.txt"));
   }
+}
+
+// A double click on Start starts the game once, even when looking up the game hosts (names the
+// name server answers slowly) takes far longer than the gap between the clicks.
+TEST_F(WindowTest, ADoubleClickOnStartStartsTheGameOnce) {
+  SlowNameServer names(400);
+  if (!names.Listening()) GTEST_SKIP() << "the name server needs port 53";
+  MakeWorld(kAllCurrent);
+  const std::string starts = m_world + "/game/starts.txt";
+  WriteTextFile(m_world + "/game/Zobi.exe", "#!/bin/sh\necho started >> '" + starts + "'\n");
+  fs::permissions(m_world + "/game/Zobi.exe", fs::perms::owner_all);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent, R"([["127.0.0.1", 9000]])",
+                                      R"(["1:127.0.0.1", "2:game1.tarvo.test", "2:game2.tarvo.test"])"));
+  ClientProcess client;
+  client.SeeInPlace(names.ResolvConf(), "/etc/resolv.conf");
+  StartClient(client, server.Port(), ftp.Port(), "about:blank");
+  XServer::Rect window = WaitForMainWindow(client);
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  PointAt(window, IDC_START);
+  s_x->Xdotool("click --repeat 2 --delay 50 1");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  // A second game would start after the second press's own look-ups.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(ReadTextFile(starts), "started\n");
+  EXPECT_EQ(names.Questions(), (std::vector<std::string>{"game1.tarvo.test", "game2.tarvo.test"}));
 }
 
 // A hostile notice page: what it tries, the requests it makes once it has tried, and the requests
