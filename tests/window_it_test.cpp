@@ -462,6 +462,30 @@ TEST_F(WindowTest, WhatTheDialogSetsUpWhileTheWindowIsBuiltIsShown) {
   EXPECT_EQ(client.Wait(kWaitMs), 0);
 }
 
+// A page that cannot be loaded (nothing listens at its address) leaves the notice area showing the
+// picture's own empty frame, as the Windows window does: no error page of the engine's, and no
+// second try.
+TEST_F(WindowTest, ANoticePageThatCannotBeLoadedLeavesThePicture) {
+  MakeWorld(kAllCurrent);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port(), "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/gameweb/notice.php");
+  XServer::Rect window = WaitForMainWindow(client);
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  const RECT page = ControlRect(1000);
+  EXPECT_TRUE(WaitUntil([&] { return PictureMismatchesIn(Grab(window), page) == 0; }, kWaitMs));
+  // Long enough for an error page or a second try to show.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  XServer::Image image = Grab(window);
+  Shot(image, "window_notice_failed");
+  EXPECT_EQ(PictureMismatchesIn(image, page), 0);
+  EXPECT_EQ(PictureMismatches(image), 0);
+  PointAt(window, IDCANCEL);
+  s_x->Xdotool("click 1");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
 // Enter, on the main keyboard or the keypad, ends the client as Cancel does, as in the Windows
 // window where no control takes it: even with Start unlocked and focused, the game is not started.
 TEST_F(WindowTest, EnterEndsTheClientAsCancelDoesAndStartsNoGame) {
