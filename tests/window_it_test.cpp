@@ -27,6 +27,7 @@
 #include "support/ClientProcess.h"
 #include "support/FtpServer.h"
 #include "support/PatchServer.h"
+#include "support/SlowNameServer.h"
 #include "support/WindowPixels.h"
 #include "support/XServer.h"
 
@@ -300,7 +301,7 @@ TEST_F(WindowTest, APatchInTheWindowFromLockedStartToTheGame) {
   ASSERT_TRUE(WaitUntil([&] { return ftp.CountInLog("T_120.zip") > 0; }, kWaitMs)) << Why(client, ftp);
   PointAt(window, IDC_START);
   s_x->Xdotool("click 1");
-  s_x->Xdotool("key Return space");
+  s_x->Xdotool("key space");
   // The window takes its input in order: once Cancel shows the pointer over it, every try on Start
   // has been handled.
   PointAt(window, IDCANCEL);
@@ -425,6 +426,115 @@ TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {
   s_x->Xdotool("click 1");
   EXPECT_EQ(client.Wait(kWaitMs), 0);
   EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
+}
+
+// On a slow start the dialog's whole set-up (the picture, the buttons, the notice address) happens
+// while the window is still being built, after its first look at the view: the window shows all of
+// it all the same, and asks for the page once.
+TEST_F(WindowTest, WhatTheDialogSetsUpWhileTheWindowIsBuiltIsShown) {
+  MakeWorld(kAllCurrent);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent));
+  NoticeServer notice;
+  ClientProcess client;
+  const char* asan = getenv("ASAN_OPTIONS");
+  // (The slowing library comes ahead of a sanitizer's runtime.)
+  StartClient(client, server.Port(), ftp.Port(), notice.Url(),
+              {{"LD_PRELOAD", TARVO_SLOW_START_PRELOAD},
+               {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}});
+  XServer::Rect window = WaitForMainWindow(client);
+  const RECT page = ControlRect(1000);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        XServer::Image image = Grab(window);
+        return image.width == kClientWidth && image.At(page.left + 100, page.top + 150) == 0xFF00FF;
+      },
+      kWaitMs))
+      << "requests: " << notice.Log();
+  EXPECT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  XServer::Image image = Grab(window);
+  Shot(image, "window_slow_start");
+  EXPECT_EQ(PictureMismatches(image), 0);
+  EXPECT_TRUE(ShowsFrame(image, IDCANCEL, 1));
+  EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
+  PointAt(window, IDCANCEL);
+  s_x->Xdotool("click 1");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
+// A page that cannot be loaded (nothing listens at its address) leaves the notice area showing the
+// picture's own empty frame, as the Windows window does: no error page of the engine's, and no
+// second try.
+TEST_F(WindowTest, ANoticePageThatCannotBeLoadedLeavesThePicture) {
+  MakeWorld(kAllCurrent);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port(), "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/gameweb/notice.php");
+  XServer::Rect window = WaitForMainWindow(client);
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  const RECT page = ControlRect(1000);
+  EXPECT_TRUE(WaitUntil([&] { return PictureMismatchesIn(Grab(window), page) == 0; }, kWaitMs));
+  // Long enough for an error page or a second try to show.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  XServer::Image image = Grab(window);
+  Shot(image, "window_notice_failed");
+  EXPECT_EQ(PictureMismatchesIn(image, page), 0);
+  EXPECT_EQ(PictureMismatches(image), 0);
+  PointAt(window, IDCANCEL);
+  s_x->Xdotool("click 1");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
+// Enter, on the main keyboard or the keypad, ends the client as Cancel does, as in the Windows
+// window where no control takes it: even with Start unlocked and focused, the game is not started.
+TEST_F(WindowTest, EnterEndsTheClientAsCancelDoesAndStartsNoGame) {
+  MakeWorld(kAllCurrent);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent));
+  int x = 200;
+  for (const char* key : {"Return", "KP_Enter"}) {
+    SCOPED_TRACE(key);
+    fs::remove(m_world + "/game/zobi_args.txt");
+    ClientProcess client;
+    StartClient(client, server.Port(), ftp.Port(), "about:blank");
+    XServer::Rect window = WaitForMainWindow(client);
+    ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+    // (Somewhere new each time: a synchronous move to where the pointer already is waits in vain.)
+    x += 20;
+    s_x->Xdotool("mousemove --sync " + std::to_string(window.x + x) + " " + std::to_string(window.y + 30));
+    s_x->Xdotool(std::string("key ") + key);
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+    EXPECT_TRUE(s_x->WaitForNoWindow(kTitle, kWaitMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(fs::exists(m_world + "/game/zobi_args.txt"));
+  }
+}
+
+// A double click on Start starts the game once, even when looking up the game hosts (names the
+// name server answers slowly) takes far longer than the gap between the clicks.
+TEST_F(WindowTest, ADoubleClickOnStartStartsTheGameOnce) {
+  SlowNameServer names(400);
+  if (!names.Listening()) GTEST_SKIP() << "the name server needs port 53";
+  MakeWorld(kAllCurrent);
+  const std::string starts = m_world + "/game/starts.txt";
+  WriteTextFile(m_world + "/game/Zobi.exe", "#!/bin/sh\necho started >> '" + starts + "'\n");
+  fs::permissions(m_world + "/game/Zobi.exe", fs::perms::owner_all);
+  FtpServer ftp(WorldFtp());
+  PatchServer server(e2e::PatchConfig(kAllCurrent, R"([["127.0.0.1", 9000]])",
+                                      R"(["1:127.0.0.1", "2:game1.tarvo.test", "2:game2.tarvo.test"])"));
+  ClientProcess client;
+  client.SeeInPlace(names.ResolvConf(), "/etc/resolv.conf");
+  StartClient(client, server.Port(), ftp.Port(), "about:blank");
+  XServer::Rect window = WaitForMainWindow(client);
+  ASSERT_TRUE(WaitForFrame(window, IDC_START, 1)) << client.Stderr();
+  PointAt(window, IDC_START);
+  s_x->Xdotool("click --repeat 2 --delay 50 1");
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  // A second game would start after the second press's own look-ups.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(ReadTextFile(starts), "started\n");
+  EXPECT_EQ(names.Questions(), (std::vector<std::string>{"game1.tarvo.test", "game2.tarvo.test"}));
 }
 
 // A hostile notice page: what it tries, the requests it makes once it has tried, and the requests

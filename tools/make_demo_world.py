@@ -9,6 +9,7 @@ A world is a folder with:
                    the data patch levels
   operator/        the launcher, agent list, patch client and songs that the operator publishes
   patch_server.json  the configuration of tools/patch_server.py (the port is filled in later)
+  web/notice.html  the notice page, which scripts/demo serves on loopback
 
 The operator's files, the music list and the patch server's configuration are published with
 tarvo-publish (--publish names the binary). The data levels are made here by hand instead: each of
@@ -111,6 +112,28 @@ cat "$here/zobi_args.txt"
 ''', "game")
 
 
+# The demo's notice page: static, self-contained (the view fetches nothing else) and sized to the
+# notice area (383 x 233 pixels).
+NOTICE_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Tarvo</title>
+<style>
+  body { margin: 0; padding: 8px 12px; font: 13px sans-serif; color: #203050; background: #f4f7fc; }
+  h1 { font-size: 15px; margin: 0 0 6px; color: #1c3f8c; }
+  li { margin: 3px 0; }
+  p { color: #607090; font-size: 11px; }
+</style></head>
+<body>
+<h1>公告 · Notice</h1>
+<ul>
+  <li>数据补丁 1.2.3：新的纹理包与音乐。</li>
+  <li>Data patch 1.2.3: a new texture pack and music.</li>
+  <li>更新完成后请按“开始”。 Press Start once the patch is done.</li>
+</ul>
+<p>This page comes from the demo's own web server on 127.0.0.1.</p>
+</body></html>
+"""
+
+
 def launcher(tag):
     return script('''# The demo launcher (%s): notes that the patch client started it again.
 here=$(dirname "$0")
@@ -169,6 +192,7 @@ def build_demo(out, server_versions, registry_versions, tool):
     write(os.path.join(game, "Image", "Interface1.zpi"),
           image_pack({"SMI_1.qks": (16, 12), "smi_2.QKS": (8, 8), "SMI_3.qks": (4, 4)}))
     write(os.path.join(out, "registry.reg"), registry(game, registry_versions))
+    write(os.path.join(out, "web", "notice.html"), NOTICE_PAGE)
 
     # The FTP tree: what the operator publishes. FTP carries no file modes, so the programs are
     # published without execute permission, as the client receives them.

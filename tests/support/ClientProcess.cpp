@@ -91,6 +91,8 @@ bool ClientProcess::Start(const std::vector<std::string>& args, const std::map<s
   const std::string runtimeDir = TestRuntimeDir();
   const std::string lockFolder = m_lockFolder.empty() ? runtimeDir : m_lockFolder;
   mkdir(UserLockFolder().c_str(), 0700);  // the place the child's own folder is mounted on
+  std::vector<std::pair<std::string, std::string>> binds = {{lockFolder, UserLockFolder()}};
+  binds.insert(binds.end(), m_binds.begin(), m_binds.end());
   m_pid = fork();
   if (m_pid == 0) {
     dup2(in[0], 0);
@@ -103,7 +105,7 @@ bool ClientProcess::Start(const std::vector<std::string>& args, const std::map<s
     for (auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
     for (const std::string& name : m_unset) unsetenv(name.c_str());
     // Clients of test programs running side by side must not meet one another's lock.
-    if (!EnterPrivateMounts({{lockFolder, UserLockFolder()}})) {
+    if (!EnterPrivateMounts(binds)) {
       static const char kNoNamespace[] = "test support: no mount namespace for the client's lock folder\n";
       ssize_t n = write(2, kNoNamespace, sizeof kNoNamespace - 1);
       (void)n;

@@ -38,10 +38,13 @@ class ClientProcess {
   // Before Start: the client's per-user lock lives in `folder` (a private folder), as a client of
   // another user's would, instead of in the folder the clients of this test program share.
   void UseLockFolder(const std::string& folder) { m_lockFolder = folder; }
+  // Before Start: the client sees the file `source` in the place of `target` (e.g. /etc/resolv.conf).
+  void SeeInPlace(const std::string& source, const std::string& target) { m_binds.emplace_back(source, target); }
 
  private:
   std::vector<std::string> m_unset;
   std::string m_lockFolder;
+  std::vector<std::pair<std::string, std::string>> m_binds;
   pid_t m_pid = -1;
   int m_stdin = -1;
   int m_status = -1;

@@ -43,6 +43,16 @@ int PictureMismatches(const XServer::Image& image, int slack) {
   return mismatches;
 }
 
+int PictureMismatchesIn(const XServer::Image& image, const RECT& area) {
+  CSkinBitmap background;
+  background.Load(IDB_BACKGROUND);
+  int mismatches = 0;
+  for (int y = area.top; y < area.bottom; ++y)
+    for (int x = area.left; x < area.right; ++x)
+      if (x >= image.width || y >= image.height || image.At(x, y) != ToRgb(background.Pixel(x, y))) ++mismatches;
+  return mismatches;
+}
+
 void Shot(const XServer::Image& image, const std::string& name) {
   std::filesystem::create_directories(TARVO_SCREENSHOT_DIR);
   XServer::SavePng(image, std::string(TARVO_SCREENSHOT_DIR) + "/" + name + ".png");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/DialogLayout.h"
 #include "skin/SkinBitmap.h"
 #include "support/XServer.h"
 
@@ -20,6 +21,9 @@ bool ShowsFrame(const XServer::Image& image, int id, int frame);
 // each control's rectangle by that many pixels, for dialog managers that round dialog units to
 // pixels their own way. An empty image (nothing grabbed) counts every pixel as different.
 int PictureMismatches(const XServer::Image& image, int slack = 0);
+
+// The image's pixels inside `area` (client pixels) that differ from the background picture there.
+int PictureMismatchesIn(const XServer::Image& image, const RECT& area);
 
 // Writes the image as `name`.png to the build folder's screenshots/ (CI keeps them).
 void Shot(const XServer::Image& image, const std::string& name);

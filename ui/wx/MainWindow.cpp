@@ -56,9 +56,10 @@ MainWindow::MainWindow(CPatchClientDlg& dlg, Commands commands)
   Bind(wxEVT_MENU, [this](wxCommandEvent&) { ShowAbout(); }, kAboutCommand);
   Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ApplyChanges(m_pacer.Take(NowMs())); });
 
-  ApplyChanges(kPartAll);
   Centre(wxBOTH);
 }
+
+void MainWindow::ShowWholeView() { ApplyChanges(kPartAll); }
 
 void MainWindow::ViewChanged(int controlId) {
   // The worker never waits for the window: it marks what changed, and only the first change after
@@ -183,6 +184,10 @@ void MainWindow::OnCharHook(wxKeyEvent& event) {
       ShowAbout();
       return;
     case WXK_ESCAPE:
+    // Enter ends the client as Cancel does, as in the Windows window, whose buttons never take it:
+    // the focused Start must not start the game with it.
+    case WXK_RETURN:
+    case WXK_NUMPAD_ENTER:
       m_commands.cancel();
       return;
     default:

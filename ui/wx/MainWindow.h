@@ -20,10 +20,13 @@ class MainWindow : public wxFrame {
  public:
   struct Commands {
     std::function<void()> start;   // Start was clicked or activated while unlocked
-    std::function<void()> cancel;  // Cancel, Escape or the window's close button
+    std::function<void()> cancel;  // Cancel, Escape, Enter or the window's close button
   };
   MainWindow(CPatchClientDlg& dlg, Commands commands);
 
+  // Shows the whole view model as it is now. The front end calls it once the window listens:
+  // whatever changed while the window was built is then either read here or reported after.
+  void ShowWholeView();
   // The view model changed (any thread): the window repaints at most about 30 times a second.
   void ViewChanged(int controlId);
 

@@ -77,6 +77,18 @@ gboolean RefuseLogIn(WebKitWebView*, WebKitAuthenticationRequest* request, gpoin
   webkit_authentication_request_cancel(request);
   return TRUE;
 }
+// A page that cannot be loaded shows nothing of the engine's own (its error page would name the host
+// and the reason in the player's face): the view goes, and the notice area shows the picture's empty
+// frame, as in the Windows window; nothing tries again. A load that was only stopped (refused above,
+// or left for another address) keeps the view as it is.
+gboolean HideOnFailure(WebKitWebView*, WebKitLoadEvent, gchar*, GError* error, gpointer view) {
+  const bool stopped =
+      g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+      g_error_matches(error, WEBKIT_POLICY_ERROR, WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+  if (!stopped) static_cast<wxWebView*>(view)->Hide();
+  return TRUE;
+}
+
 GtkWidget* RefuseNewView(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
 
 void Confine(WebKitWebView* view) {
@@ -146,6 +158,8 @@ wxWebView* CreateNoticeView(wxWindow* parent, const wxRect& rect, const std::str
     return nullptr;
   }
   Confine(native);
+  // After the toolkit's own handler, which only reports the failure and lets the error page come.
+  g_signal_connect(native, "load-failed", G_CALLBACK(HideOnFailure), view);
   // Links that ask for a new window stay unopened: the client shows one window only.
   view->Bind(wxEVT_WEBVIEW_NEWWINDOW, [](wxWebViewEvent& event) { event.Veto(); });
   view->EnableContextMenu(false);

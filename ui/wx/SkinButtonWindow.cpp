@@ -81,7 +81,8 @@ void SkinButtonWindow::OnCaptureLost(wxMouseCaptureLostEvent&) { Changed(m_butto
 
 void SkinButtonWindow::OnKey(wxKeyEvent& event) {
   const int key = event.GetKeyCode();
-  if (key == WXK_SPACE || key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
+  // Space only, as a button of the system's: Enter belongs to the window (it ends the client).
+  if (key == WXK_SPACE) {
     // Blocked while locked: a locked Start must not start the game from the keyboard either.
     if (m_button.ActivateFromKeyboard()) m_clicked();
     return;

@@ -97,6 +97,10 @@ void WxFrontEnd::Attach(CPatchClientDlg& dlg) {
       std::lock_guard<std::mutex> lock(m_windowMutex);
       m_pListenedWindow = m_pWindow;
     }
+    // Only now that it listens: the dialog sets itself up while the window is being built, and a
+    // change read before the window listened would be lost for the whole run (the notice address
+    // is set only once).
+    m_pWindow->ShowWholeView();
     m_pWindow->Show();
     m_pWindow->Raise();
   });
