@@ -1,7 +1,8 @@
 // The Windows client (TarvoPatchClient.exe from the cross build) run whole under Wine from the
 // Linux side, against the demo patch server and a real FTP server on loopback: a data patch with
 // its versions in the Wine registry and Start launching the game, the launcher update, the single
-// instance and Ctrl+C, a stop code, and a hostile archive. The game's programs are copies of tests/windows/stand_in.cpp's program.
+// instance and Ctrl+C, a stop code, a hostile archive, and a patch server that floods the client
+// after the session. The game's programs are copies of tests/windows/stand_in.cpp's program.
 //
 // Runs when TARVO_WINDOWS_CLIENT names the .exe and WINEPREFIX a prefix made for it (scripts/test
 // windows sets both); skipped otherwise.
@@ -11,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "e2e_support.h"
 #include "install_test_support.h"
+#include "session/PatchPacket.h"
 #include "support/ClientProcess.h"
 #include "support/FtpServer.h"
 #include "support/PatchServer.h"
@@ -166,6 +169,75 @@ TEST_F(WindowsClientTest, AHostileArchiveWritesNothingOutsideTheGameFolder) {
     EXPECT_FALSE(fs::exists(Game("Data/first.txt")));
     EXPECT_FLOAT_EQ(Version(3), 1.1f);
   }
+}
+
+// A song as the demo world writes one: the 300-byte header (id, version, data size, data place),
+// then the data.
+std::string Song(uint32_t id, float version, const std::string& body) {
+  std::string header(300, '\0');
+  uint32_t bits;
+  std::memcpy(&bits, &version, sizeof bits);
+  auto put = [&header](size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) header[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  put(0, id);
+  put(104, bits);
+  put(268, static_cast<uint32_t>(body.size()));
+  put(296, 300);
+  return header + body;
+}
+
+std::string Hex(const PatchPacket& packet) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (uint16_t i = 0; i < packet.Length(); ++i) {
+    hex += digits[packet.Buffer()[i] >> 4];
+    hex += digits[packet.Buffer()[i] & 15];
+  }
+  return hex;
+}
+
+TEST_F(WindowsClientTest, AFloodOfFramesAfterTheGameServersChangesNothingTheMusicStepReads) {
+  const char* const versions = "1.0,1.0,1.0,1.1";  // the music step only
+  MakeWorld(versions);
+  // 80 songs of the installation have a newer version on the server.
+  std::vector<std::string> published;
+  for (const char* name : {"zoma1.qkn", "zoma2.qkn", "zoma3.qkn"}) published.push_back(m_world + "/operator/songs/" + name);
+  for (uint32_t id = 4; id < 84; ++id) {
+    const std::string name = "zoma" + std::to_string(id) + ".qkn";
+    WriteTextFile(Game("Music/" + name), Song(id, 1.0f, "old " + name));
+    WriteTextFile(m_world + "/operator/songs/" + name, Song(id, 1.5f, "new " + name));
+    published.push_back(m_world + "/operator/songs/" + name);
+  }
+  std::string command = std::string(TARVO_PUBLISH_BINARY) + " music --root '" + Remote("") + "'";
+  for (const std::string& song : published) command += " '" + song + "'";
+  ASSERT_EQ(std::system((command + " > /dev/null").c_str()), 0);
+
+  // After the game servers: server versions and download places that would lead nowhere, in
+  // bursts, all through the run.
+  PatchPacket versionsFrame;
+  versionsFrame.Prepare(1);
+  versionsFrame.WriteU32(0);
+  for (const char* text : {"9.9", "9.9", "9.9", "9.9"}) versionsFrame.WriteString(text);
+  PatchPacket placesFrame;
+  placesFrame.Prepare(3);
+  placesFrame.WriteU32(0);
+  placesFrame.WriteString("late");
+  placesFrame.WriteString("/nowhere");
+  placesFrame.WriteU32(2);
+  placesFrame.WriteString("1:192.0.2.1");
+  placesFrame.WriteString("2:192.0.2.1");
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(versions) + R"(, "keep_sending": {"frame": {"raw": ")" + Hex(versionsFrame) +
+                     Hex(placesFrame) + R"("}, "every_ms": 0, "burst": 17})");
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stdout() << client.Stderr();
+  EXPECT_EQ(client.Stderr(), "");
+  EXPECT_EQ(ftp.CountInLog("<- RETR "), 82) << ftp.Log();  // the list and every newer song
+  EXPECT_FLOAT_EQ(Version(4), 1.1f);
+  client.CloseStdin();
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
 }
 
 }  // namespace
