@@ -1,8 +1,9 @@
 // The Windows client (TarvoPatchClient.exe from the cross build) run whole under Wine from the
 // Linux side, against the demo patch server and a real FTP server on loopback: a data patch with
 // its versions in the Wine registry and Start launching the game, the launcher update, the single
-// instance and Ctrl+C, a stop code, a hostile archive, and a patch server that floods the client
-// after the session. The game's programs are copies of tests/windows/stand_in.cpp's program.
+// instance and Ctrl+C, a stop code, a hostile archive, links in the game folder, and a patch server
+// that floods the client after the session. The game's programs are copies of
+// tests/windows/stand_in.cpp's program.
 //
 // Runs when TARVO_WINDOWS_CLIENT names the .exe and WINEPREFIX a prefix made for it (scripts/test
 // windows sets both); skipped otherwise.
@@ -169,6 +170,80 @@ TEST_F(WindowsClientTest, AHostileArchiveWritesNothingOutsideTheGameFolder) {
     EXPECT_FALSE(fs::exists(Game("Data/first.txt")));
     EXPECT_FLOAT_EQ(Version(3), 1.1f);
   }
+}
+
+// The links are made from the Linux side, as a player's own links on the disk that Wine shows as Z:.
+// Wine shows a Linux link to a file as the file it points to (attributes, find data and an open
+// handle alike, with or without FILE_FLAG_OPEN_REPARSE_POINT): only the final path of a handle gives
+// it away. A link to a folder shows the reparse-point attribute, without a reparse tag.
+TEST_F(WindowsClientTest, LinksInFilesPlacesAreReplacedOrLeftAloneNeverWrittenThrough) {
+  const char* const versions = "1.0,1.0,1.2.3,1.1";  // the music step, then the data patch
+  MakeWorld(versions);
+  const std::string outside = m_dir / "outside";
+  fs::create_directories(outside);
+  // A patched file's place holds a link to a read-only file elsewhere.
+  WriteTextFile(outside + "/a.dat", "outside");
+  fs::permissions(outside + "/a.dat", fs::perms(0444));
+  fs::remove(Game("Data/a.dat"));
+  fs::create_symlink(outside + "/a.dat", Game("Data/a.dat"));
+  // A song without its thumbnail, whose picture the pack has, is a link.
+  fs::rename(Game("Music/zoma2.qkn"), outside + "/zoma2.qkn");
+  fs::create_symlink(outside + "/zoma2.qkn", Game("Music/zoma2.qkn"));
+  const std::string song = ReadTextFile(outside + "/zoma2.qkn");
+  const std::string plainSong = ReadTextFile(Game("Music/zoma3.qkn"));
+
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(versions));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stdout() << client.Stderr();
+  EXPECT_EQ(client.Stderr(), "");
+
+  EXPECT_FALSE(fs::is_symlink(Game("Data/a.dat")));
+  EXPECT_EQ(ReadTextFile(Game("Data/a.dat")), "a, level 1.1");
+  EXPECT_EQ(ReadTextFile(outside + "/a.dat"), "outside");
+  EXPECT_EQ(fs::status(outside + "/a.dat").permissions() & fs::perms::all, fs::perms(0444));
+  EXPECT_TRUE(fs::is_symlink(Game("Music/zoma2.qkn")));
+  EXPECT_EQ(ReadTextFile(outside + "/zoma2.qkn"), song);
+  EXPECT_NE(ReadTextFile(Game("Music/zoma3.qkn")), plainSong);  // the thumbnail step did run
+  EXPECT_FLOAT_EQ(Version(3), 1.23f);
+  EXPECT_FLOAT_EQ(Version(4), 1.1f);
+  client.CloseStdin();
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+}
+
+TEST_F(WindowsClientTest, ScratchFoldersThatAreLinksAreNeverUsed) {
+  const char* const versions = "1.0,1.0,1.0,1.1";  // the music step only
+  MakeWorld(versions);
+  // The player's own files where the links point.
+  const std::string music = m_dir / "music elsewhere";
+  const std::string image = m_dir / "image elsewhere";
+  fs::create_directories(music);
+  fs::create_directories(image);
+  WriteTextFile(music + "/zoma9.qkn", "the player's song");
+  WriteTextFile(music + "/notes.txt", "the player's notes");
+  WriteTextFile(image + "/QKNList.dat", "the player's list");
+  fs::create_directory_symlink(music, Game("Music/Temp"));
+  fs::create_directories(Game("Image"));
+  fs::create_directory_symlink(image, Game("Image/Temp"));
+
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(versions));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port());
+  ASSERT_NE(client.Wait(kWaitMs), -1) << client.Stdout();
+  // The music move refuses the linked Music\Temp, and the list has no place to go.
+  EXPECT_EQ(Unix(client.Stderr()), "Music patch failed..\n无法下载音乐数据,因此中断执行.\n");
+  EXPECT_EQ(ftp.CountInLog("<- RETR "), 0);
+  EXPECT_EQ(ReadTextFile(music + "/zoma9.qkn"), "the player's song");
+  EXPECT_EQ(ReadTextFile(music + "/notes.txt"), "the player's notes");
+  EXPECT_EQ(ReadTextFile(image + "/QKNList.dat"), "the player's list");
+  EXPECT_EQ(std::distance(fs::directory_iterator(music), {}), 2);
+  EXPECT_EQ(std::distance(fs::directory_iterator(image), {}), 1);
+  EXPECT_FALSE(fs::exists(Game("Music/zoma9.qkn")));
+  EXPECT_TRUE(fs::is_symlink(Game("Music/Temp")));
+  EXPECT_TRUE(fs::is_symlink(Game("Image/Temp")));
+  EXPECT_FLOAT_EQ(Version(4), 1.0f);
 }
 
 // A song as the demo world writes one: the 300-byte header (id, version, data size, data place),
