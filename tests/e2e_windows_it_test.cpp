@@ -1,18 +1,20 @@
 // The Windows client (TarvoPatchClient.exe from the cross build) run whole under Wine from the
 // Linux side, against the demo patch server and a real FTP server on loopback: a data patch with
 // its versions in the Wine registry and Start launching the game, the launcher update, the single
-// instance and Ctrl+C, a stop code, a hostile archive, links in the game folder, and a patch server
-// that floods the client after the session. The game's programs are copies of
-// tests/windows/stand_in.cpp's program.
+// instance and Ctrl+C, a stop code, a hostile archive, links in the game folder and in the registry
+// file's place, and a patch server that floods the client after the session. The game's programs
+// are copies of tests/windows/stand_in.cpp's program.
 //
 // Runs when TARVO_WINDOWS_CLIENT names the .exe and WINEPREFIX a prefix made for it (scripts/test
 // windows sets both); skipped otherwise.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <vector>
 
 #include "e2e_support.h"
@@ -53,8 +55,9 @@ class WindowsClientTest : public ::testing::Test {
     ASSERT_TRUE(wine::MakeWorld(m_world, serverVersions, registryVersions));
   }
 
-  void StartClient(ClientProcess& client, int patchPort, int ftpPort) {
-    auto env = wine::Environment({{"TARVO_FTP_PORT", std::to_string(ftpPort)}, {"TARVO_UI", "console"}});
+  void StartClient(ClientProcess& client, int patchPort, int ftpPort, std::map<std::string, std::string> extra = {}) {
+    extra.insert({{"TARVO_FTP_PORT", std::to_string(ftpPort)}, {"TARVO_UI", "console"}});
+    auto env = wine::Environment(extra);
     ASSERT_TRUE(client.Start({m_exe, "1", "127.0.0.1", std::to_string(patchPort)}, env, "/usr/bin/wine"));
   }
 
@@ -244,6 +247,31 @@ TEST_F(WindowsClientTest, ScratchFoldersThatAreLinksAreNeverUsed) {
   EXPECT_TRUE(fs::is_symlink(Game("Music/Temp")));
   EXPECT_TRUE(fs::is_symlink(Game("Image/Temp")));
   EXPECT_FLOAT_EQ(Version(4), 1.0f);
+}
+
+// TARVO_REGISTRY keeps the installation key in a file on Windows too; a link there is the player's
+// way of keeping the file elsewhere, and stays.
+TEST_F(WindowsClientTest, ARegistryFileThatIsALinkIsUpdatedWhereItPoints) {
+  MakeWorld(kDataPatchDue);
+  const std::string real = m_dir / "kept elsewhere/registry.reg";
+  fs::create_directories(fs::path(real).parent_path());
+  fs::rename(m_world + "/registry.reg", real);
+  const std::string link = m_world + "/registry.reg";
+  fs::create_symlink(real, link);
+  wine::Reg({"delete", wine::kProductKey, "/f"});  // the file, not the Wine registry, holds the key
+
+  FtpServer ftp(FtpOptions());
+  PatchServer server(e2e::PatchConfig(kDataPatchDue));
+  ClientProcess client;
+  StartClient(client, server.Port(), ftp.Port(), {{"TARVO_REGISTRY", WinePath(link)}});
+  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stdout() << client.Stderr();
+  client.CloseStdin();
+  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::read_symlink(link), real);
+  EXPECT_FLOAT_EQ(e2e::RegistryVersion(real, 3), 1.23f);
+  EXPECT_FALSE(fs::exists(link + ".tmp"));
+  EXPECT_TRUE(std::isnan(Version(3)));
 }
 
 // A song as the demo world writes one: the 300-byte header (id, version, data size, data place),
