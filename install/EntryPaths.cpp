@@ -23,10 +23,11 @@ std::optional<std::string> EntryPathOf(std::string_view stored, bool markedUtf8)
 }
 
 bool IsInLinkedScratchFolder(std::string_view path) {
-  std::vector<std::string> components;  // of the path as the file system takes it, without "."
+  // Of the path as the file system takes it, without ".": with '/' on Linux and '\' on Windows.
+  std::vector<std::string> components;
   std::string resolved = platform::ResolvePath(path);
   for (size_t pos = 0; pos < resolved.size() && components.size() < 3;) {
-    size_t end = std::min(resolved.find('/', pos), resolved.size());
+    size_t end = std::min(resolved.find_first_of("/\\", pos), resolved.size());
     if (end > pos && resolved.compare(pos, end - pos, ".") != 0) components.push_back(resolved.substr(pos, end - pos));
     pos = end + 1;
   }

@@ -39,9 +39,7 @@ bool FileHandle::Open(std::string_view path, uint32_t access, uint32_t share, ui
                             FILE_ATTRIBUTE_NORMAL | (asLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   // The name may have become a link between the look and the open.
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (asLink && GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
-      IsNameSurrogate(tag.FileAttributes, tag.ReparseTag)) {
+  if (asLink && HandleIsLink(file, native)) {
     CloseHandle(file);
     SetLastError(ERROR_ACCESS_DENIED);
     return false;

@@ -32,18 +32,112 @@ std::wstring NativePath(std::string_view path) {
   return native;
 }
 
+// A reparse point without a tag is none that Windows makes: Wine shows a Linux link to a folder so.
 bool IsNameSurrogate(uint32_t attributes, uint32_t reparseTag) {
-  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag);
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag));
+}
+
+namespace {
+
+std::wstring FinalPath(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
+    if (length == 0) return std::wstring();
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length + 1);
+  }
+}
+
+// Opened for its attributes only, which no sharing of another open refuses.
+HANDLE OpenToLook(const std::wstring& native, bool followLink) {
+  return CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+}
+
+bool HasWildcard(const std::wstring& name) { return name.find_first_of(L"*?") != std::wstring::npos; }
+
+// The name of the entry `native` as its folder stores it (its long form, its own case).
+std::wstring StoredName(const std::wstring& native, const std::wstring& written) {
+  if (HasWildcard(written)) return written;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileExW(native.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return written;
+  FindClose(find);
+  return data.cFileName;
+}
+
+// Whether the system reached the file of `handle` somewhere else than in the folder of `native`
+// under its name: a link in the last component, whatever the attributes said. Wine shows a Linux
+// link to a file as the file it points to, attributes, find data and reparse tag alike, and opens
+// the target even with FILE_FLAG_OPEN_REPARSE_POINT; only the handle's final path tells. Folder
+// links before the last component are followed on both sides, so they never count.
+bool ReachedElsewhere(HANDLE handle, const std::wstring& native) {
+  std::wstring reached = FinalPath(handle);
+  if (reached.empty()) return false;  // a file system that cannot say: the attributes decide
+  DWORD length = GetFullPathNameW(native.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return false;
+  std::wstring full(length, L'\0');
+  wchar_t* leaf = nullptr;
+  length = GetFullPathNameW(native.c_str(), length, full.data(), &leaf);
+  if (length == 0 || length >= full.size() || !leaf) return false;
+  const std::wstring name(leaf);
+  std::wstring folder = full.substr(0, static_cast<size_t>(leaf - full.data()));
+  HANDLE folderHandle = OpenToLook(folder, true);
+  if (folderHandle == INVALID_HANDLE_VALUE) return false;
+  std::wstring expected = FinalPath(folderHandle);
+  CloseHandle(folderHandle);
+  if (expected.empty()) return false;
+  if (expected.back() != L'\\') expected += L'\\';
+  expected += StoredName(full, name);
+  return CompareStringOrdinal(expected.c_str(), -1, reached.c_str(), -1, TRUE) != CSTR_EQUAL;
+}
+
+// Wine cannot show a Linux link that points nowhere: every call takes it for a missing file except
+// the name search, which stops at it with "no more files" where a missing name gives "not found".
+bool IsUnseenEntry(const std::wstring& native) {
+  size_t slash = native.find_last_of(L"\\/");
+  if (HasWildcard(native.substr(slash == std::wstring::npos ? 0 : slash + 1))) return false;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileExW(native.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+  if (find != INVALID_HANDLE_VALUE) {
+    FindClose(find);
+    return false;
+  }
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+}  // namespace
+
+bool HandleIsLink(HANDLE handle, const std::wstring& native) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+      IsNameSurrogate(tag.FileAttributes, tag.ReparseTag))
+    return true;
+  return ReachedElsewhere(handle, native);
 }
 
 bool IsNativeLink(const std::wstring& native) {
   DWORD attributes = Attributes(native);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-  WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(native.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return true;  // a reparse point that cannot be read is not trusted
-  FindClose(find);
-  return IsNameSurrogate(data.dwFileAttributes, data.dwReserved0);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return IsUnseenEntry(native);
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(native.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return true;  // a reparse point that cannot be read is not trusted
+    FindClose(find);
+    return IsNameSurrogate(data.dwFileAttributes, data.dwReserved0);
+  }
+  // Wine marks its folder links, never its file links.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  HANDLE handle = OpenToLook(native, false);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool link = HandleIsLink(handle, native);
+  CloseHandle(handle);
+  return link;
 }
 
 bool IsReadOnlyFile(const std::wstring& native) {
@@ -73,7 +167,22 @@ bool SetCurrentDirectoryNoLink(std::string_view path) {
   if (path.empty()) return false;
   std::wstring native = NativePath(path);
   if (!IsDirectory(Attributes(native)) || IsNativeLink(native)) return false;
-  return SetCurrentDirectoryW(native.c_str());
+  // Held without delete sharing, the folder cannot be renamed away and a link put in its place
+  // between the look and the change; Wine, whose Linux side knows no sharing, is checked after.
+  HANDLE folder = CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION named{}, entered{};
+  bool ok = !HandleIsLink(folder, native) && GetFileInformationByHandle(folder, &named) &&
+            SetCurrentDirectoryW(native.c_str());
+  CloseHandle(folder);
+  if (!ok) return false;
+  HANDLE current = OpenToLook(L".", true);
+  if (current == INVALID_HANDLE_VALUE) return false;
+  ok = GetFileInformationByHandle(current, &entered) && entered.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+       entered.nFileIndexHigh == named.nFileIndexHigh && entered.nFileIndexLow == named.nFileIndexLow;
+  CloseHandle(current);
+  return ok;
 }
 
 std::string GetCurrentDirectory() {
@@ -201,6 +310,12 @@ FILE* OpenStdio(std::string_view path, const char* mode) {
             : error == ERROR_FILE_EXISTS                                   ? EEXIST
             : error == ERROR_SHARING_VIOLATION                             ? EBUSY
                                                                            : EACCES;
+    return nullptr;
+  }
+  // The name may have become a link between the look and the open.
+  if (writes && HandleIsLink(file, native)) {
+    CloseHandle(file);
+    errno = EACCES;
     return nullptr;
   }
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), flags);

@@ -68,8 +68,28 @@ FileLock::~FileLock() {
   if (Held()) CloseHandle(reinterpret_cast<HANDLE>(m_handle));  // the lock goes with the handle
 }
 
-// Windows opens a symbolic link's target, and the replacement below writes the file itself.
-std::string FollowLinks(std::string path) { return path; }
+// The replacement below renames a file into the path's place, which would put a plain file where a
+// link was: it goes where the link leads instead. A path that cannot be opened (none yet, or a link
+// that leads nowhere) is taken as it is.
+std::string FollowLinks(std::string path) {
+  HANDLE file = CreateFileW(WideFromUtf8(path).c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return path;
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+  if (length >= final.size()) {
+    final.resize(length + 1);
+    length = GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+  }
+  CloseHandle(file);
+  if (length == 0 || length >= final.size()) return path;
+  final.resize(length);
+  // The \\?\ form back into the one the rest of the store builds its names from.
+  if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return Utf8FromWide(L"\\\\" + final.substr(8));
+  if (final.rfind(L"\\\\?\\", 0) == 0) return Utf8FromWide(final.substr(4));
+  return Utf8FromWide(final);
+}
 
 FILE* OpenForReading(const std::string& path) { return _wfopen(WideFromUtf8(path).c_str(), L"rb"); }
 

@@ -30,6 +30,9 @@ class TcpSocket {
   // Fills `buffer` with exactly `count` bytes, waiting as long as it takes; false when the
   // connection ends or fails first, or after ShutDown.
   bool ReceiveAll(void* buffer, size_t count);
+  // Takes whatever has arrived, up to `capacity` bytes, waiting for at least one; 0 when the
+  // connection ends or fails first, or after ShutDown.
+  size_t ReceiveSome(void* buffer, size_t capacity);
   // Hands all bytes to the connection, waiting for room no later than `deadline`.
   SendResult SendAll(const void* data, size_t count, std::chrono::steady_clock::time_point deadline);
   // Ends the connection in both directions and releases a ReceiveAll waiting on another thread.

@@ -127,6 +127,14 @@ bool TcpSocket::ReceiveAll(void* buffer, size_t count) {
   return true;
 }
 
+size_t TcpSocket::ReceiveSome(void* buffer, size_t capacity) {
+  for (;;) {
+    ssize_t n = recv(m_native->fd, buffer, capacity, 0);
+    if (n < 0 && errno == EINTR) continue;
+    return n > 0 ? static_cast<size_t>(n) : 0;
+  }
+}
+
 SendResult TcpSocket::SendAll(const void* data, size_t count, std::chrono::steady_clock::time_point deadline) {
   const auto* in = static_cast<const uint8_t*>(data);
   for (size_t done = 0; done < count;) {

@@ -126,6 +126,18 @@ bool TcpSocket::ReceiveAll(void* buffer, size_t count) {
   return true;
 }
 
+size_t TcpSocket::ReceiveSome(void* buffer, size_t capacity) {
+  const auto forever = std::chrono::steady_clock::time_point::max();
+  const int most = capacity > (1u << 30) ? (1 << 30) : static_cast<int>(capacity);
+  for (;;) {
+    if (m_native->shutDown.load()) return 0;
+    int n = recv(m_native->s, static_cast<char*>(buffer), most, 0);
+    if (n > 0) return static_cast<size_t>(n);
+    if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK) return 0;
+    if (WaitFor(m_native->s, Want::kRead, forever, &m_native->shutDown, false) != Wait::kReady) return 0;
+  }
+}
+
 SendResult TcpSocket::SendAll(const void* data, size_t count, std::chrono::steady_clock::time_point deadline) {
   const auto* in = static_cast<const char*>(data);
   for (size_t done = 0; done < count;) {

@@ -156,6 +156,7 @@ void CPatchClientDlg::OnGameServerList(PatchPacket& packet) {
   packet.ReadU32(status);
   packet.ReadU32(count);
   m_bSessionDone = true;
+  ZoNet_IgnoreFrames();
   if (status == 0) {
     for (int32_t i = 0; i < count; ++i) {
       ServerEntry server;

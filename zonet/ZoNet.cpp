@@ -20,6 +20,8 @@ constexpr int kConnectTimeoutMs = 5000;
 // The client only ever answers with header-only frames: thousands of them fit, and a peer that stops
 // reading fills it within moments rather than after megabytes of automatic growth.
 constexpr int kSendBufferBytes = 16 << 10;
+// Short enough that a shut-down never waits noticeably for the reader.
+constexpr int kDrainPauseMs = 20;
 
 struct Connection {
   platform::TcpSocket socket;
@@ -27,6 +29,7 @@ struct Connection {
   ZoNetCallback callback = nullptr;
   std::atomic<bool> superseded{false};
   std::atomic<bool> ended{false};  // given up by a send: nothing more is read from it
+  std::atomic<bool> ignored{false};  // the session is over: what it sends is read and dropped
   std::thread reader;
 };
 
@@ -44,6 +47,19 @@ void Raise(const std::shared_ptr<Connection>& conn, unsigned event) {
   if (!conn->superseded.load() && conn->callback) conn->callback(event, conn->context);
 }
 
+// Once the frames no longer count, a server that keeps sending is read in large pieces with a pause
+// between them, until the connection ends. Read frame by frame, with a hand-over to the dialog for
+// each, a flood kept the worker from its own calls under Wine, where every socket call and every
+// wake-up is a request to the one Wine server process. False when the connection was superseded.
+bool DrainUntilEnd(Connection& conn) {
+  std::vector<uint8_t> sink(64 << 10);
+  while (conn.socket.ReceiveSome(sink.data(), sink.size()) > 0) {
+    if (conn.superseded.load()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDrainPauseMs));
+  }
+  return !conn.superseded.load();
+}
+
 void ReaderLoop(std::shared_ptr<Connection> conn) {
   uint8_t frame[ZONET_MAX_FRAME];
   for (;;) {
@@ -54,6 +70,10 @@ void ReaderLoop(std::shared_ptr<Connection> conn) {
     if (!conn->socket.ReceiveAll(frame + 2, length - 2)) break;
     if (conn->superseded.load()) return;
     if (conn->ended.load()) break;
+    if (conn->ignored.load()) {
+      if (!DrainUntilEnd(*conn)) return;
+      break;
+    }
     {
       std::lock_guard<std::mutex> lock(g_mutex);
       g_frames.emplace_back(frame, frame + length);
@@ -114,6 +134,12 @@ int Recv(void* buffer, uint32_t* size) {
   if (size) *size = static_cast<uint32_t>(frame.size());
   g_frames.pop_front();
   return 1;
+}
+
+void ZoNet_IgnoreFrames() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (g_current) g_current->ignored = true;
+  g_frames.clear();
 }
 
 void ZoNet_ShutDown() {

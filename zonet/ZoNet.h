@@ -21,6 +21,9 @@ int ZoNet_StartUp(void* context, const char* host, uint16_t port, ZoNetCallback 
 int Send(const void* frame, uint32_t length);
 // Moves the oldest queued frame into `buffer` (4096 bytes). Non-zero when a frame was delivered.
 int Recv(void* buffer, uint32_t* size);
+// From now on the connection's frames are read and thrown away, without an event: nothing the
+// client still does depends on them. The connection stays open, and its end still raises event 3.
+void ZoNet_IgnoreFrames();
 // Ends the connection and the reader thread. Safe to call when nothing was started.
 void ZoNet_ShutDown();
 // Makes a connect or send in progress, and every later one until the shut-down, give up at once
