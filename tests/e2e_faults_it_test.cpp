@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "e2e_installation.h"
+#include "support/SmallDisk.h"
 
 namespace fs = std::filesystem;
 using e2e::kWaitMs;
@@ -87,28 +88,6 @@ TEST_F(FtpFaultTest, AServerThatHangsInTheMiddleOfATransfer) {
   }
 }
 
-// A tmpfs of `bytes` mounted on a folder for the object's life (needs root).
-class SmallDisk {
- public:
-  SmallDisk(const std::string& folder, size_t bytes) : m_folder(folder) {
-    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-    if (mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0) m_mounted = true;
-    else m_error = std::strerror(errno);
-  }
-  ~SmallDisk() {
-    if (m_mounted) umount2(m_folder.c_str(), MNT_DETACH);
-  }
-  SmallDisk(const SmallDisk&) = delete;
-  SmallDisk& operator=(const SmallDisk&) = delete;
-  bool Mounted() const { return m_mounted; }
-  const std::string& Error() const { return m_error; }
-
- private:
-  std::string m_folder;
-  bool m_mounted = false;
-  std::string m_error;
-};
-
 TEST_F(FtpFaultTest, AFullDiskEndsTheRunCleanlyAndLeavesTheOldInstallationAsItWas) {
   const uintmax_t archive = fs::file_size(Remote("TarvoPatch/Texture/T_120.zip"));
   const struct {
@@ -141,7 +120,7 @@ TEST_F(FtpFaultTest, AFullDiskEndsTheRunCleanlyAndLeavesTheOldInstallationAsItWa
     EXPECT_EQ(AwaitEnd(client), End::kStopped) << client.Stdout() << client.Stderr();
     // Room for the archives, and for what the next archive unpacks to, is measured first.
     if (!c.full) {
-      EXPECT_TRUE(IsNoRoomMessage(client.Stderr())) << client.Stderr();
+      EXPECT_TRUE(e2e::IsNoRoomMessage(client.Stderr())) << client.Stderr();
     }
     fs::remove(Game("filler"));
     // The old installation, whole, and nothing beside it: no piece of a file fills the full disk.

@@ -28,6 +28,11 @@
 
 namespace e2e {
 
+// The end of a patch the game folder's disk has no room for, found before it changes anything.
+inline bool IsNoRoomMessage(const std::string& err) {
+  return std::regex_match(err, std::regex("游戏文件夹所在的磁盘空间不足,还需要[1-9][0-9]* MB,因此中断执行.\n"));
+}
+
 namespace fs = std::filesystem;
 
 inline std::string FileBytes(const fs::path& path) {
@@ -220,17 +225,13 @@ class BrokenPatchTest : public ::testing::Test {
 
   // Exit code 0 and, on standard error, the messages of a stop code: the installation messages of
   // the patch worker, then one stop code's text.
-  // The end of a patch the game folder's disk has no room for, found before it changes anything.
-  static bool IsNoRoomMessage(const std::string& err) {
-    return std::regex_match(err, std::regex("游戏文件夹所在的磁盘空间不足,还需要[1-9][0-9]* MB,因此中断执行.\n"));
-  }
   static bool IsStopCodeEnd(ClientProcess& client) {
     if (client.Wait(0) != 0) return false;
     std::string err = client.Stderr();
     for (const char* notice : {"Unzip failed..\n", "Create Folder failed..\n", "Music patch failed..\n"}) {
       if (err.starts_with(notice)) err.erase(0, std::strlen(notice));
     }
-    if (IsNoRoomMessage(err)) return true;
+    if (e2e::IsNoRoomMessage(err)) return true;
     for (unsigned code = 0; code <= 17; ++code) {
       const char* text = StopCodeMessage(code);
       if (text && err == std::string(text) + "\n") return true;

@@ -27,10 +27,16 @@ Display* XOpenDisplay(const char* name) {
   return real(name);
 }
 
-/* wxTopLevelWindowBase::DoCentre(int), which the window reaches through its own virtual table. */
+/* wxTopLevelWindowBase::DoCentre(int), which the window reaches through its own virtual table. The
+ * toolkit comes with the window's module, which the client loads on its own (RTLD_LOCAL), so the
+ * real function is looked up in the toolkit's library itself. */
 void _ZN20wxTopLevelWindowBase8DoCentreEi(void* window, int direction) {
   static void (*real)(void*, int);
   if (!real) real = (void (*)(void*, int))dlsym(RTLD_NEXT, "_ZN20wxTopLevelWindowBase8DoCentreEi");
+  if (!real) {
+    void* toolkit = dlopen("libwx_gtk3u_core-3.2.so.0", RTLD_NOW | RTLD_NOLOAD);
+    if (toolkit) real = (void (*)(void*, int))dlsym(toolkit, "_ZN20wxTopLevelWindowBase8DoCentreEi");
+  }
   if (OnMainThread()) Pause(1500);
   real(window, direction);
 }
