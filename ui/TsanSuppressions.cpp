@@ -13,6 +13,8 @@ extern "C" const char* __tsan_default_suppressions() {
          "called_from_lib:libgobject-2.0.so\n"
          "called_from_lib:libgio-2.0.so\n"
          "called_from_lib:libgtk-3.so\n"
+         "called_from_lib:libatk-1.0.so\n"
+         "called_from_lib:libatk-bridge-2.0.so\n"
          "called_from_lib:libgdk-3.so\n"
          "called_from_lib:libgdk_pixbuf-2.0.so\n"
          "called_from_lib:libfontconfig.so\n"
