@@ -17,14 +17,12 @@
 #include <map>
 #include <vector>
 
-#include "e2e_installation.h"
 #include "e2e_support.h"
 #include "install_test_support.h"
 #include "session/PatchPacket.h"
 #include "support/ClientProcess.h"
 #include "support/FtpServer.h"
 #include "support/PatchServer.h"
-#include "support/SmallDisk.h"
 #include "wine_support.h"
 
 namespace fs = std::filesystem;
@@ -140,27 +138,6 @@ TEST_F(WindowsClientTest, AMissingPatchListStopsWithItsMessageAndRecordsNothing)
   StartClient(client, server.Port(), ftp.Port());
   ASSERT_NE(client.Wait(kWaitMs), -1) << client.Stdout();
   EXPECT_EQ(Unix(client.Stderr()), std::string(kStopNotFound) + "\n");
-  EXPECT_FLOAT_EQ(Version(3), 1.0f);
-  EXPECT_EQ(ReadTextFile(Game("Data/order.txt")), "old");
-}
-
-// The game folder on a disk of 1 MiB, which the demo's archives do not fit: the client says how much
-// is missing before it fetches any archive, and the installation stays as it was.
-TEST_F(WindowsClientTest, ADiskWithoutRoomForThePatchIsFoundBeforeAnyArchiveIsFetched) {
-  MakeWorld(kDataPatchDue);
-  const std::string old = m_dir / "old-game";
-  fs::rename(Game(""), old);
-  fs::create_directories(Game(""));
-  SmallDisk disk(Game(""), 1 << 20);
-  if (!disk.Mounted()) GTEST_SKIP() << "a small disk for the game folder needs a tmpfs mount, which needs root: " << disk.Error();
-  fs::copy(old, Game(""), fs::copy_options::recursive);
-  FtpServer ftp(FtpOptions());
-  PatchServer server(e2e::PatchConfig(kDataPatchDue));
-  ClientProcess client;
-  StartClient(client, server.Port(), ftp.Port());
-  ASSERT_NE(client.Wait(kWaitMs), -1) << client.Stdout();
-  EXPECT_TRUE(e2e::IsNoRoomMessage(Unix(client.Stderr()))) << client.Stderr();
-  EXPECT_EQ(ftp.CountInLog("<- RETR T_"), 0);
   EXPECT_FLOAT_EQ(Version(3), 1.0f);
   EXPECT_EQ(ReadTextFile(Game("Data/order.txt")), "old");
 }
@@ -358,7 +335,8 @@ TEST_F(WindowsClientTest, AFloodOfFramesAfterTheGameServersChangesNothingTheMusi
                      Hex(placesFrame) + R"("}, "every_ms": 0, "burst": 17})");
   ClientProcess client;
   StartClient(client, server.Port(), ftp.Port());
-  ASSERT_TRUE(client.WaitForStdout("Ready.", kWaitMs)) << client.Stdout() << client.Stderr();
+  // 81 songs under Wine take about a minute on an idle machine; a busy one may take more than 90 s.
+  ASSERT_TRUE(client.WaitForStdout("Ready.", 2 * kWaitMs)) << client.Stdout() << client.Stderr();
   EXPECT_EQ(client.Stderr(), "");
   EXPECT_EQ(ftp.CountInLog("<- RETR "), 82) << ftp.Log();  // the list and every newer song
   EXPECT_FLOAT_EQ(Version(4), 1.1f);
