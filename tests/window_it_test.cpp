@@ -183,6 +183,12 @@ class WindowTest : public ::testing::Test {
     return ::WaitForFrame(*s_x, window, id, frame, ms);
   }
   void PointAt(const XServer::Rect& window, int id) const { ::PointAt(*s_x, window, id); }
+  // Cancel clicked as a player clicks it: the client ends with 0.
+  void ClickCancelAndExpectACleanEnd(const XServer::Rect& window, ClientProcess& client) const {
+    PointAt(window, IDCANCEL);
+    s_x->Xdotool("click 1");
+    EXPECT_EQ(client.Wait(kWaitMs), 0);
+  }
   float Version(int n) const { return e2e::RegistryVersion(m_registry, n); }
   // What a wait on a patch reports when it runs out: the whole screen (as a screenshot), whether a
   // message box stands in the way, the client's errors and what the FTP server saw.
@@ -422,9 +428,7 @@ TEST_F(WindowTest, TheNoticePageIsShownAndRequestedOnce) {
   Shot(Grab(window), "window_notice_page");
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
-  PointAt(window, IDCANCEL);
-  s_x->Xdotool("click 1");
-  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  ClickCancelAndExpectACleanEnd(window, client);
   EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
 }
 
@@ -457,9 +461,7 @@ TEST_F(WindowTest, WhatTheDialogSetsUpWhileTheWindowIsBuiltIsShown) {
   EXPECT_EQ(PictureMismatches(image), 0);
   EXPECT_TRUE(ShowsFrame(image, IDCANCEL, 1));
   EXPECT_EQ(notice.Requests("/gameweb/notice.php"), 1);
-  PointAt(window, IDCANCEL);
-  s_x->Xdotool("click 1");
-  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  ClickCancelAndExpectACleanEnd(window, client);
 }
 
 // A page that cannot be loaded (nothing listens at its address) leaves the notice area showing the
@@ -481,9 +483,7 @@ TEST_F(WindowTest, ANoticePageThatCannotBeLoadedLeavesThePicture) {
   Shot(image, "window_notice_failed");
   EXPECT_EQ(PictureMismatchesIn(image, page), 0);
   EXPECT_EQ(PictureMismatches(image), 0);
-  PointAt(window, IDCANCEL);
-  s_x->Xdotool("click 1");
-  EXPECT_EQ(client.Wait(kWaitMs), 0);
+  ClickCancelAndExpectACleanEnd(window, client);
 }
 
 // Enter, on the main keyboard or the keypad, ends the client as Cancel does, as in the Windows
